@@ -1,0 +1,132 @@
+#include "mime/mime.h"
+
+#include <algorithm>
+
+#include "control/errors.h"
+#include "mime/base64.h"
+
+namespace corvane {
+
+void Mime::Clear() { *this = Mime(); }
+
+Mime::ContentPart& Mime::part(int32_t id) {
+  count_ = std::max(count_, id);
+  return parts_[id];
+}
+
+const Mime::ContentPart* Mime::find(int32_t id) const {
+  const auto it = parts_.find(id);
+  return it == parts_.end() ? nullptr : &it->second;
+}
+
+void Mime::ContentAdd(int32_t id, std::u16string data) {
+  if (id < 0) throw AutomationError(ErrorNumber::SubscriptOutOfRange);
+  ContentPart& record = part(id);
+  if (record.type.empty()) record.type = kDefaultTextType;
+  record.encoding = u"8bit";
+  record.data = std::move(data);
+}
+
+std::u16string Mime::ContentType(int32_t id) const {
+  const ContentPart* record = find(id);
+  return record ? record->type : std::u16string();
+}
+
+void Mime::ContentType(int32_t id, const std::u16string& s) {
+  if (id >= 0) part(id).type = s;
+}
+
+std::u16string Mime::ContentEncoding(int32_t id) const {
+  const ContentPart* record = find(id);
+  return record ? record->encoding : std::u16string();
+}
+
+void Mime::ContentEncoding(int32_t id, const std::u16string& s) {
+  if (id >= 0) part(id).encoding = s;
+}
+
+namespace {
+
+constexpr std::u16string_view kCrLf = u"\r\n";
+
+// First pass of the generator: counts characters, and stops as soon as the
+// message is too long to be one string.
+class MeasuringSink {
+ public:
+  void text(std::u16string_view s) { add(s.size()); }
+  void base64(std::u16string_view data) { add(Base64Length(data.size())); }
+  size_t length() const { return length_; }
+
+ private:
+  void add(size_t n) {
+    if (n > Mime::kMaxMessageLength - length_) throw AutomationError(ErrorNumber::OutOfMemory);
+    length_ += n;
+  }
+  size_t length_ = 0;
+};
+
+// Second pass: writes into the string that the first pass sized exactly.
+class WritingSink {
+ public:
+  explicit WritingSink(char16_t* out) : out_(out) {}
+  void text(std::u16string_view s) { out_ = std::copy(s.begin(), s.end(), out_); }
+  void base64(std::u16string_view data) {
+    EncodeBase64Text(data, out_);
+    out_ += Base64Length(data.size());
+  }
+
+ private:
+  char16_t* out_;
+};
+
+}  // namespace
+
+template <class Sink>
+void Mime::write(Sink& sink) const {
+  auto line = [&sink](std::u16string_view label, std::u16string_view value) {
+    sink.text(label);
+    sink.text(value);
+    sink.text(kCrLf);
+  };
+  line(u"To: ", too_);
+  line(u"From: ", from_);
+  line(u"Subject: ", subject_);
+  if (!notification_.empty()) line(u"Disposition-Notification-To: ", notification_);
+  line(u"MIME-Version: 1.0", u"");
+  line(u"Content-Type: multipart/mixed;", u"");
+  sink.text(u" boundary=\"");
+  sink.text(kBoundary);
+  sink.text(u"\"\r\n\r\n");
+  line(u"This is a multi-part message in MIME format.", u"");
+  const ContentPart empty;
+  for (int32_t id = 1; id >= 1 && id <= count_; ++id) {  // id >= 1 guards the wrap at the top
+    const ContentPart* record = find(id);
+    if (!record) record = &empty;
+    line(u"--", kBoundary);
+    line(u"Content-Type: ", record->type);
+    line(u"Content-Transfer-Encoding: ", record->encoding);
+    sink.text(kCrLf);
+    if (record->encoding == u"base64") {
+      sink.base64(record->data);
+    } else if (record->encoding == u"8bit") {
+      sink.text(record->data);
+    }
+    sink.text(u"\r\n\r\n");
+  }
+  sink.text(u"--");
+  sink.text(kBoundary);
+  sink.text(u"--");
+}
+
+int16_t Mime::GenerateMime(std::u16string& result) const {
+  MeasuringSink measure;
+  write(measure);
+  result.clear();
+  result.shrink_to_fit();  // let go of an earlier message before making the new one
+  result.resize(measure.length());
+  WritingSink writer(result.data());
+  write(writer);
+  return -1;
+}
+
+}  // namespace corvane

@@ -1,0 +1,73 @@
+#pragma once
+// The message composer: header fields and numbered content parts of one outgoing
+// message, generated as one multipart/mixed text. It does no network work.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+class Mime {
+ public:
+  // The multipart boundary: fixed, so the same message always gives the same text.
+  static constexpr std::u16string_view kBoundary = u"ABCDEFGHIJKLMNOP";
+  static constexpr std::u16string_view kDefaultTextType = u"text/plain; charset=ISO-8859-1; format=flowed";
+
+  void Clear();
+
+  const std::u16string& Subject() const { return subject_; }
+  void Subject(const std::u16string& s) { subject_ = s; }
+  const std::u16string& From() const { return from_; }
+  void From(const std::u16string& s) { from_ = s; }
+  const std::u16string& Too() const { return too_; }
+  void Too(const std::u16string& s) { too_ = s; }
+  const std::u16string& Notification() const { return notification_; }
+  void Notification(const std::u16string& s) { notification_ = s; }
+  // Kept and returned, but never written into the message: copies go in Too.
+  const std::u16string& cc() const { return cc_; }
+  void cc(const std::u16string& s) { cc_ = s; }
+
+  // The highest id named since creation or the last Clear (0 if none). The part
+  // table is dense: every id from 0 to ContentCount exists.
+  int32_t ContentCount() const { return count_; }
+
+  // Stores `data` as the part's body with encoding "8bit", giving the part the
+  // default text type if it has none. A negative id raises subscript out of range.
+  void ContentAdd(int32_t id, std::u16string data);
+
+  // Empty for ids outside 0..ContentCount; a put with a negative id is ignored.
+  std::u16string ContentType(int32_t id) const;
+  void ContentType(int32_t id, const std::u16string& s);
+  std::u16string ContentEncoding(int32_t id) const;
+  void ContentEncoding(int32_t id, const std::u16string& s);
+
+  // Assigns the whole message to `result` and returns -1. Raises out of memory
+  // when the message would exceed what one string can carry.
+  int16_t GenerateMime(std::u16string& result) const;
+
+  // The longest message GenerateMime makes, in characters (what one automation
+  // string holds).
+  static constexpr size_t kMaxMessageLength = 0x3FFFFFFF;
+
+ private:
+  struct ContentPart {
+    std::u16string type;
+    std::u16string encoding;
+    std::u16string data;
+  };
+
+  // Grows the table to `id` and gives its record; never called with id < 0.
+  ContentPart& part(int32_t id);
+  const ContentPart* find(int32_t id) const;
+  // Lays out the message; the same walk first measures it, then writes it.
+  template <class Sink>
+  void write(Sink& sink) const;
+
+  std::u16string subject_, from_, too_, notification_, cc_;
+  int32_t count_ = 0;
+  // Only records that ever held a value are stored; the others read as empty.
+  std::map<int32_t, ContentPart> parts_;
+};
+
+}  // namespace corvane

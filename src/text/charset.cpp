@@ -1,0 +1,53 @@
+#include "text/charset.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+ByteCharset::ByteCharset(const std::array<char16_t, 256>& charOfByte, uint8_t substitute)
+    : charOf_(charOfByte), byteOf_(new uint8_t[65536]) {
+  std::fill_n(byteOf_.get(), 65536, substitute);
+  // Walk downwards so that where two bytes share a character the lower byte wins.
+  for (int b = 255; b >= 0; --b) byteOf_[charOf_[b]] = static_cast<uint8_t>(b);
+}
+
+const ByteCharset& ByteCharset::latin1() {
+  static const ByteCharset charset = [] {
+    std::array<char16_t, 256> chars{};
+    for (int b = 0; b < 256; ++b) chars[b] = static_cast<char16_t>(b);
+    return ByteCharset(chars, '?');
+  }();
+  return charset;
+}
+
+void ByteCharset::toBytes(std::u16string_view text, uint8_t* out) const {
+  for (char16_t c : text) *out++ = byteOf_[c];
+}
+
+std::string ByteCharset::toBytes(std::u16string_view text) const {
+  std::string bytes(text.size(), '\0');
+  toBytes(text, reinterpret_cast<uint8_t*>(bytes.data()));
+  return bytes;
+}
+
+std::u16string ByteCharset::fromBytes(std::string_view bytes) const {
+  std::u16string text(bytes.size(), u'\0');
+  for (size_t i = 0; i < bytes.size(); ++i) text[i] = charOf_[static_cast<uint8_t>(bytes[i])];
+  return text;
+}
+
+namespace {
+std::unique_ptr<ByteCharset>& installedCharset() {
+  static std::unique_ptr<ByteCharset> charset;
+  return charset;
+}
+}  // namespace
+
+const ByteCharset& hostCharset() {
+  const auto& installed = installedCharset();
+  return installed ? *installed : ByteCharset::latin1();
+}
+
+void setHostCharset(std::unique_ptr<ByteCharset> charset) { installedCharset() = std::move(charset); }
+
+}  // namespace corvane

@@ -1,0 +1,114 @@
+#include "text/fields.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "control/errors.h"
+
+namespace corvane {
+
+int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_view delimiter) {
+  const auto notFound = static_cast<int32_t>(text.size()) + 1;
+  if (start < 1) start = 1;
+  if (start > static_cast<int32_t>(text.size())) return notFound;
+  const size_t at = text.find(delimiter, static_cast<size_t>(start - 1));
+  return at == std::u16string_view::npos ? notFound : static_cast<int32_t>(at) + 1;
+}
+
+void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_view delimiter) {
+  fields.assign(1, std::u16string());
+  const auto length = static_cast<int32_t>(text.size());
+  const auto d = static_cast<int32_t>(delimiter.size());
+  int32_t p = 0;  // last character of the previous delimiter
+  int32_t e = FindDelimiter(1, text, delimiter);
+  while (p <= length) {
+    fields.emplace_back(text.substr(static_cast<size_t>(p), static_cast<size_t>(e - p - 1)));
+    p = e + d - 1;
+    e = FindDelimiter(e + d, text, delimiter);
+  }
+}
+
+std::u16string ReplaceAll(std::u16string_view text, std::u16string_view find,
+                          std::u16string_view replacement) {
+  FieldList fields;
+  SplitFields(text, fields, find);
+  std::u16string result = fields[1];
+  for (size_t k = 2; k < fields.size(); ++k) {
+    result += replacement;
+    result += fields[k];
+  }
+  return result;
+}
+
+double ReadNumber(std::u16string_view field) {
+  // Gather the characters that form the number, dropping the skipped whitespace,
+  // then convert them with from_chars, which no locale can change.
+  std::string number;
+  auto skipped = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; };
+  size_t i = 0;
+  auto next = [&]() -> char16_t {
+    while (i < field.size() && skipped(field[i])) ++i;
+    return i < field.size() ? field[i] : u'\0';
+  };
+  auto takeDigits = [&] {
+    bool any = false;
+    for (char16_t c = next(); c >= u'0' && c <= u'9'; c = next(), any = true) {
+      number += static_cast<char>(c);
+      ++i;
+    }
+    return any;
+  };
+  if (char16_t c = next(); c == u'+' || c == u'-') {
+    number += static_cast<char>(c);
+    ++i;
+  }
+  bool digits = takeDigits();
+  if (next() == u'.') {
+    number += '.';
+    ++i;
+    digits = takeDigits() || digits;
+  }
+  if (!digits) return 0;
+  if (char16_t c = next(); c == u'e' || c == u'E') {
+    const size_t mark = i;
+    const size_t kept = number.size();
+    number += 'e';
+    ++i;
+    if (char16_t s = next(); s == u'+' || s == u'-') {
+      number += static_cast<char>(s);
+      ++i;
+    }
+    if (!takeDigits()) {  // "12e" or "12e+": the exponent is not part of the number
+      number.resize(kept);
+      i = mark;
+    }
+  }
+  const bool negative = number[0] == '-';
+  const char* first = number.data() + (number[0] == '-' || number[0] == '+' ? 1 : 0);
+  double value = 0;
+  if (std::from_chars(first, number.data() + number.size(), value).ec == std::errc::result_out_of_range)
+    value = std::numeric_limits<double>::infinity();  // too large for any target
+  return negative ? -value : value;
+}
+
+namespace {
+template <class Int>
+Int roundInto(double value) {
+  const double rounded = std::nearbyint(value);  // the default mode rounds halves to even
+  if (!(rounded >= std::numeric_limits<Int>::min() && rounded <= std::numeric_limits<Int>::max()))
+    throw AutomationError(ErrorNumber::Overflow);
+  return static_cast<Int>(rounded);
+}
+}  // namespace
+
+int16_t ReadInt16(std::u16string_view field) { return roundInto<int16_t>(ReadNumber(field)); }
+int32_t ReadInt32(std::u16string_view field) { return roundInto<int32_t>(ReadNumber(field)); }
+
+const std::u16string& FieldAt(const FieldList& fields, int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= fields.size())
+    throw AutomationError(ErrorNumber::SubscriptOutOfRange);
+  return fields[static_cast<size_t>(index)];
+}
+
+}  // namespace corvane

@@ -1,0 +1,39 @@
+#pragma once
+// Taking server replies apart: fields split at a delimiter, and numbers read from
+// fields. Positions are 1-based; comparison is exact and case-sensitive.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane {
+
+// Element 0 is not a field (it starts empty and callers may use it); the fields
+// are elements 1 to size() - 1, and a split always yields at least one.
+using FieldList = std::vector<std::u16string>;
+
+// Where `delimiter` next begins at or after `start`, or text.size() + 1.
+int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_view delimiter);
+
+// Replaces the whole of `fields` with the fields of `text`: m delimiters give
+// m + 1 fields, empty ones included. The delimiter must not be empty.
+void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_view delimiter);
+
+// `text` with every non-overlapping occurrence of `find`, left to right, replaced.
+std::u16string ReplaceAll(std::u16string_view text, std::u16string_view find,
+                          std::u16string_view replacement);
+
+// A field read as a decimal number: blanks, tabs and line feeds are skipped
+// wherever they stand, then a sign, digits, a fraction and an exponent are read up
+// to the first character that cannot continue the number; no number reads as 0.
+double ReadNumber(std::u16string_view field);
+
+// ReadNumber rounded half to even into the target width; a value that does not
+// fit raises the overflow error.
+int16_t ReadInt16(std::u16string_view field);
+int32_t ReadInt32(std::u16string_view field);
+
+// fields[index], or the subscript-out-of-range error for a field the list lacks.
+const std::u16string& FieldAt(const FieldList& fields, int32_t index);
+
+}  // namespace corvane
