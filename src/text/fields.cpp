@@ -1,8 +1,10 @@
 #include "text/fields.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "control/errors.h"
 
@@ -40,6 +42,29 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view find,
   }
   return result;
 }
+
+namespace {
+
+// Roughly the power of ten of a non-zero number written as [sign]digits[.digits][e[sign]digits]:
+// negative for numbers below 1, positive for numbers of two digits and more.
+long decimalMagnitude(const std::string& number) {
+  const size_t exponentAt = number.find('e');
+  const std::string mantissa = number.substr(0, exponentAt);
+  long exponent = 0;
+  if (exponentAt != std::string::npos) {
+    const char* first = number.data() + exponentAt + 1;
+    if (*first == '+') ++first;
+    if (std::from_chars(first, number.data() + number.size(), exponent).ec != std::errc())
+      exponent = number[exponentAt + 1] == '-' ? -100000 : 100000;
+  }
+  const size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const size_t leading = mantissa.find_first_of("123456789");
+  const long position = leading < point ? static_cast<long>(point - leading) - 1
+                                        : -static_cast<long>(leading - point);
+  return position + exponent;
+}
+
+}  // namespace
 
 double ReadNumber(std::u16string_view field) {
   // Gather the characters that form the number, dropping the skipped whitespace,
@@ -87,8 +112,10 @@ double ReadNumber(std::u16string_view field) {
   const bool negative = number[0] == '-';
   const char* first = number.data() + (number[0] == '-' || number[0] == '+' ? 1 : 0);
   double value = 0;
-  if (std::from_chars(first, number.data() + number.size(), value).ec == std::errc::result_out_of_range)
-    value = std::numeric_limits<double>::infinity();  // too large for any target
+  if (std::from_chars(first, number.data() + number.size(), value).ec == std::errc::result_out_of_range) {
+    // Beyond a double: too small reads as 0, too large fits no target.
+    value = decimalMagnitude(number) < 0 ? 0.0 : std::numeric_limits<double>::infinity();
+  }
   return negative ? -value : value;
 }
 
@@ -104,6 +131,11 @@ Int roundInto(double value) {
 
 int16_t ReadInt16(std::u16string_view field) { return roundInto<int16_t>(ReadNumber(field)); }
 int32_t ReadInt32(std::u16string_view field) { return roundInto<int32_t>(ReadNumber(field)); }
+
+std::u16string DecimalText(int64_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
 
 const std::u16string& FieldAt(const FieldList& fields, int32_t index) {
   if (index < 0 || static_cast<size_t>(index) >= fields.size())

@@ -33,6 +33,9 @@ double ReadNumber(std::u16string_view field);
 int16_t ReadInt16(std::u16string_view field);
 int32_t ReadInt32(std::u16string_view field);
 
+// The decimal form of a number: a minus sign for negatives, no leading zeros.
+std::u16string DecimalText(int64_t value);
+
 // fields[index], or the subscript-out-of-range error for a field the list lacks.
 const std::u16string& FieldAt(const FieldList& fields, int32_t index);
 

@@ -1,0 +1,95 @@
+#include "control/corvane.h"
+
+#include <algorithm>
+
+#include "text/percent.h"
+
+namespace corvane {
+
+Corvane::Corvane(Host& host, ControlEvents& events)
+    : host_(host),
+      events_(events),
+      ws_(host.CreateSocket(*this)),
+      fsmTimer_(host.CreateTimer([this] { TimerTick(); })),
+      mimeObj_(std::make_unique<Mime>()),
+      lineEnd_(u"\r\n") {}
+
+Corvane::~Corvane() = default;
+
+void Corvane::InitProperties() { Timeout(10); }
+
+// --- Error reporting and tracing
+
+std::u16string Corvane::ErrString(int16_t n) {
+  switch (n) {
+    case 0: return u"";
+    case 1: return u"Corvane control is busy";
+    case 2: return u"Internal error in control";
+    case 3: return u"Operation timed out";
+    case 4: return u"Invalid user name or password";
+    case 5: return u"Invalid server response";
+    default: return u"Unknown error";
+  }
+}
+
+void Corvane::RaiseError(int16_t& code, std::u16string& text) {
+  if (text.empty()) text = ErrString(code);
+  errCode_ = code;
+  bool cancel = false;
+  events_.Error(code, text, cancel);
+  if (cancel) return;
+  host_.MessageBox(DecimalText(code) + u" - " + text, host_.InstanceName());
+}
+
+void Corvane::Trace(std::u16string info) {
+  if (debug_) events_.Debugger(info);
+}
+
+void Corvane::Debug_(bool on) {
+  debug_ = on;
+  host_.PropertyChanged(u"Debug_");
+}
+
+// --- Small properties
+
+void Corvane::Timeout(int16_t seconds) {
+  const int16_t clamped = std::clamp<int16_t>(seconds, 0, 60);
+  if (clamped == timeout_) return;
+  timeout_ = clamped;
+  host_.PropertyChanged(u"Timeout");
+}
+
+bool Corvane::IsSecured() const { return ws_->Secured(); }
+
+void Corvane::IsSecured(bool on) {
+  isSecured_ = on;
+  ws_->Secured(on);
+}
+
+std::u16string Corvane::z_URLEnc_EncodeEx(std::u16string& si, int16_t& mask) {
+  return corvane::z_URLEnc_EncodeEx(si, mask);
+}
+
+// --- The session guard
+
+void Corvane::BeginOperation(std::u16string_view label) {
+  if (!label.empty()) Trace(std::u16string(label));
+  errCode_ = 0;
+}
+
+bool Corvane::BeginLogin(std::u16string_view label) {
+  BeginOperation(label);
+  if (busy_) {
+    RaiseError(1);
+    return false;
+  }
+  busy_ = true;
+  return true;
+}
+
+bool Corvane::BeginInSession(std::u16string_view label) {
+  BeginOperation(label);
+  return busy_;
+}
+
+}  // namespace corvane

@@ -1,0 +1,79 @@
+// The command and response engine: send one command line, then wait until what
+// was received contains the expected text, measured by the one-second timer.
+#include <algorithm>
+
+#include "control/corvane.h"
+#include "text/percent.h"
+
+namespace corvane {
+
+namespace {
+constexpr size_t kQuotedLength = 200;  // of a command line or a reply in error texts
+}
+
+void Corvane::TimerTick() {
+  if (ticksLeft_ > 0) --ticksLeft_;
+}
+
+void Corvane::Say(const std::u16string& line, bool waitSent) {
+  if (ws_->State() != Socket::kConnected) return;
+  sendDone_ = false;
+  ws_->SendData(line);
+  if (waitSent) {
+    // Bounded like the other waits: Timeout seconds (0: no limit), reloaded by
+    // every piece that goes out, and never past the connection's end. A send that
+    // does not finish is not reported here; the reply wait that follows does that.
+    StartCountdown();
+    while (!sendDone_ && ws_->State() == Socket::kConnected && (timeout_ == 0 || !TimeIsUp()))
+      host_.Pump();
+  }
+  if (line.ends_with(lineEnd_)) lastSaid_ = line.substr(0, line.size() - lineEnd_.size());
+  if (lastSaid_.size() > kQuotedLength) lastSaid_.erase(0, lastSaid_.size() - kQuotedLength);
+  Trace(u"Say:      " + line);
+}
+
+bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
+  if (timeout == -1) timeout = Timeout();
+  ticksLeft_ = timeout;
+  fsmTimer_->Enabled(true);
+  Trace(u"Wait for:  " + TraceEscape(expected) + u" [" + DecimalText(timeout) + u"]");
+
+  bool ok = false;
+  size_t searched = 0;  // text before this position cannot start a match
+  for (;;) {
+    host_.Pump();
+    TakeData();
+    if (recvBuffer_.find(expected, searched) != std::u16string::npos) {
+      ok = true;
+      break;
+    }
+    if (recvBuffer_.size() >= expected.size()) searched = recvBuffer_.size() - expected.size() + 1;
+    int16_t code = 0;
+    if (timeout == 0 || ticksLeft_ > 0) {
+      if (ws_->State() == Socket::kClosed) code = 5;
+    } else {
+      code = 3;
+    }
+    if (code != 0) {
+      std::u16string text = ErrString(code) + u": said '" + lastSaid_ + u"', waited '" + expected +
+                            u"', got '" + recvBuffer_.substr(0, kQuotedLength) + u"'";
+      RaiseError(code, text);
+      break;
+    }
+  }
+  lastReply_ = recvBuffer_;
+  if (ws_->State() == Socket::kConnected) {
+    std::u16string rest;
+    ws_->GetData(rest);  // discarded: what arrives after the match is not the reply's
+  }
+  recvBuffer_.clear();
+  return ok;
+}
+
+void Corvane::WaitClose() {
+  const double start = host_.Now();
+  while (ws_->State() != Socket::kClosed && host_.Now() - start < timeout_) host_.Pump();
+  if (ws_->State() != Socket::kClosed) ws_->Close();
+}
+
+}  // namespace corvane

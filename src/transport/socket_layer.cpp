@@ -1,0 +1,111 @@
+// The control's side of its socket: the five event handlers that feed the receive
+// buffer and the transport flags, and the raw-socket members a host may call.
+#include "control/corvane.h"
+
+namespace corvane {
+
+void Corvane::StartCountdown() {
+  ticksLeft_ = Timeout();
+  fsmTimer_->Enabled(true);
+}
+
+void Corvane::TakeData() {
+  if (ws_->State() != Socket::kConnected) return;
+  std::u16string text;
+  ws_->GetData(text);
+  recvBuffer_ += text;
+}
+
+int16_t Corvane::SocketOpen(std::u16string& iP, int16_t& Port) {
+  if (ws_->State() != Socket::kClosed) return 0;
+  recvBuffer_.clear();
+  gotData_ = false;
+  StartCountdown();
+  // Ports above 32767 arrive in their negative 16-bit form.
+  ws_->Connect(iP, static_cast<uint16_t>(Port));
+  for (;;) {
+    if (ws_->State() == Socket::kConnected) break;
+    host_.Pump();
+    // A failed attempt brings the socket back to 0: no point waiting on.
+    if (TimeIsUp() || ws_->State() == Socket::kClosed) break;
+  }
+  // The timer stays on; an attempt still under way is not cancelled.
+  return ws_->State() == Socket::kConnected ? -1 : 0;
+}
+
+int16_t Corvane::SocketClose() {
+  if (ws_->State() == Socket::kClosed) return -1;
+  ticksLeft_ = timeout_;
+  // The countdown needs the timer; without it a close that never finishes would
+  // wait for ever. The timer is put back as it was afterwards.
+  const bool timerWasOn = fsmTimer_->Enabled();
+  fsmTimer_->Enabled(true);
+  ws_->Close();
+  for (;;) {
+    if (ws_->State() == Socket::kClosed) break;
+    host_.Pump();
+    if (TimeIsUp()) break;
+  }
+  fsmTimer_->Enabled(timerWasOn);
+  return ws_->State() == Socket::kClosed ? -1 : 0;
+}
+
+std::u16string Corvane::SocketRead() {
+  StartCountdown();
+  // Waits only for the first data of a connection; nothing more can come once
+  // the socket is closed.
+  while (ticksLeft_ > 0 && !gotData_ && ws_->State() != Socket::kClosed) {
+    host_.Pump();
+    if (ws_->State() == Socket::kConnected) {
+      host_.Pump();
+      TakeData();
+    }
+  }
+  std::u16string text = std::move(recvBuffer_);
+  recvBuffer_.clear();
+  fsmTimer_->Enabled(false);
+  return text;
+}
+
+int16_t Corvane::SocketSend(std::u16string& Mess) {
+  if (ws_->State() != Socket::kConnected) return 0;
+  sendDone_ = false;
+  StartCountdown();
+  ws_->SendData(Mess);
+  for (;;) {
+    if (sendDone_) break;
+    host_.Pump();
+    // A connection that went away will never report the send complete.
+    if (TimeIsUp() || (!sendDone_ && ws_->State() != Socket::kConnected)) break;
+  }
+  fsmTimer_->Enabled(false);
+  return sendDone_ ? -1 : 0;
+}
+
+// --- Socket events
+
+void Corvane::DataArrival(int32_t) {
+  if (ws_->State() == Socket::kConnected) {
+    std::u16string text;
+    ws_->GetData(text);
+    Trace(u"Got " + text);
+    recvBuffer_ += text;
+  }
+  if (ws_->State() == Socket::kConnected) gotData_ = true;
+}
+
+void Corvane::Closed() {
+  ws_->Close();
+  pop3SessionActive_ = false;
+}
+
+void Corvane::SendComplete() { sendDone_ = true; }
+
+void Corvane::SendProgress(int32_t, int32_t) { ticksLeft_ = timeout_; }
+
+void Corvane::SocketError(int16_t number, std::u16string& description) {
+  std::u16string text = description;
+  RaiseError(number, text);
+}
+
+}  // namespace corvane

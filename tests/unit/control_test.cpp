@@ -1,0 +1,124 @@
+// The control object: error table, error reporting with its event and box,
+// tracing, the small properties and the session guard.
+#include <gtest/gtest.h>
+
+#include "scripted.h"
+
+namespace corvane::testing {
+namespace {
+
+TEST(ErrString, GivesTheTextOfEachCodeAndUnknownForTheRest) {
+  EXPECT_EQ(Corvane::ErrString(0), u"");
+  EXPECT_EQ(Corvane::ErrString(1), u"Corvane control is busy");
+  EXPECT_EQ(Corvane::ErrString(2), u"Internal error in control");
+  EXPECT_EQ(Corvane::ErrString(3), u"Operation timed out");
+  EXPECT_EQ(Corvane::ErrString(4), u"Invalid user name or password");
+  EXPECT_EQ(Corvane::ErrString(5), u"Invalid server response");
+  for (int16_t other : {6, -1, 32767, -32768}) EXPECT_EQ(Corvane::ErrString(other), u"Unknown error");
+}
+
+TEST(Timeout, StartsAtTenForANewInstanceAndIsClampedToZeroToSixty) {
+  ScriptedControl c;
+  EXPECT_EQ(c.control.Timeout(), 10);
+  c.control.Timeout(-5);
+  EXPECT_EQ(c.control.Timeout(), 0);
+  c.control.Timeout(61);
+  EXPECT_EQ(c.control.Timeout(), 60);
+  c.control.Timeout(1000);
+  EXPECT_EQ(c.control.Timeout(), 60);
+}
+
+TEST(Timeout, SignalsAChangeOnlyWhenTheStoredValueChanges) {
+  ScriptedControl c;
+  c.control.Timeout(10);  // the current value
+  EXPECT_TRUE(c.host.changes.empty());
+  c.control.Timeout(20);
+  c.control.Timeout(90);
+  c.control.Timeout(75);  // clamps to 60 again: no change
+  EXPECT_EQ(c.host.changes, (std::vector<std::u16string>{u"Timeout", u"Timeout"}));
+}
+
+TEST(Debug, SignalsAChangeEveryTimeAndGatesTheTrace) {
+  ScriptedControl c;
+  c.control.BeginOperation(u"[silent]");
+  c.control.Debug_(true);
+  c.control.Debug_(true);
+  c.control.BeginOperation(u"[traced]");
+  EXPECT_EQ(c.host.changes, (std::vector<std::u16string>{u"Debug_", u"Debug_"}));
+  EXPECT_EQ(c.events.trace, (std::vector<std::u16string>{u"[traced]"}));
+}
+
+TEST(IsSecured, ReportsTheSocketsOwnSwitch) {
+  ScriptedControl c;
+  c.control.IsSecured(true);
+  EXPECT_TRUE(c.control.IsSecured());
+  EXPECT_TRUE(c.socket.secured);
+  c.socket.acceptsSecured = false;  // a socket that cannot do TLS refuses the switch
+  c.control.IsSecured(true);
+  EXPECT_FALSE(c.control.IsSecured());
+}
+
+TEST(RaiseError, SetsTheCodeRaisesTheEventAndShowsTheBoxCaptionedWithTheInstanceName) {
+  ScriptedControl c;
+  c.control.RaiseError(3);
+  EXPECT_EQ(c.control.ErrCode(), 3);
+  ASSERT_EQ(c.events.errors.size(), 1u);
+  EXPECT_EQ(c.events.errors[0].text, u"Operation timed out");
+  EXPECT_EQ(c.host.boxes, (std::vector<std::u16string>{u"Corvane1|3 - Operation timed out"}));
+}
+
+TEST(RaiseError, ACancellingHandlerSuppressesTheBoxButNotTheCode) {
+  ScriptedControl c;
+  c.events.onError = [](int16_t&, std::u16string&, bool& cancel) { cancel = true; };
+  c.control.RaiseError(5);
+  EXPECT_EQ(c.control.ErrCode(), 5);
+  EXPECT_TRUE(c.host.boxes.empty());
+}
+
+TEST(RaiseError, TheBoxShowsWhatTheHandlerLeftButErrCodeKeepsTheRaisedCode) {
+  ScriptedControl c;
+  c.events.onError = [](int16_t& code, std::u16string& text, bool&) {
+    code = -7;
+    text = u"changed by the host";
+  };
+  int16_t code = 3;
+  std::u16string text = u"own text";
+  c.control.RaiseError(code, text);
+  EXPECT_EQ(c.control.ErrCode(), 3);
+  EXPECT_EQ(c.host.boxes, (std::vector<std::u16string>{u"Corvane1|-7 - changed by the host"}));
+}
+
+TEST(RaiseError, ReplacesAnEmptyTextInTheCallersVariable) {
+  ScriptedControl c;
+  int16_t code = 1;
+  std::u16string text;
+  c.control.RaiseError(code, text);
+  EXPECT_EQ(text, u"Corvane control is busy");
+}
+
+TEST(SessionGuard, ASecondLoginIsRefusedWithCodeOneAndLeavesTheSessionAlone) {
+  ScriptedControl c;
+  c.control.Debug_(true);
+  ASSERT_TRUE(c.control.BeginLogin(u"[POP3 logging in]"));
+  EXPECT_TRUE(c.control.Busy());
+  EXPECT_FALSE(c.control.BeginLogin(u"[SMTP logging in]"));
+  EXPECT_TRUE(c.control.Busy());
+  EXPECT_EQ(c.control.ErrCode(), 1);
+  EXPECT_EQ(c.host.boxes, (std::vector<std::u16string>{u"Corvane1|1 - Corvane control is busy"}));
+  // The label comes first, before anything the guard reports.
+  EXPECT_EQ(c.events.trace, (std::vector<std::u16string>{u"[POP3 logging in]", u"[SMTP logging in]"}));
+}
+
+TEST(SessionGuard, SessionOperationsProceedOnlyWhileBusyAndClearTheCodeEitherWay) {
+  ScriptedControl c;
+  c.control.RaiseError(3);
+  EXPECT_FALSE(c.control.BeginInSession(u""));
+  EXPECT_EQ(c.control.ErrCode(), 0);
+  ASSERT_TRUE(c.control.BeginLogin(u""));
+  c.control.RaiseError(3);
+  EXPECT_TRUE(c.control.BeginInSession(u""));
+  EXPECT_EQ(c.control.ErrCode(), 0);
+}
+
+}  // namespace
+}  // namespace corvane::testing
