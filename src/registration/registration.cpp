@@ -1,0 +1,104 @@
+#include "registration.h"
+
+#include <oleauto.h>
+#include <olectl.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "com_error.h"
+#include "module.h"
+#include "server_classes.h"
+
+namespace corvane::win {
+
+namespace {
+
+std::wstring guidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+// Sets value `name` (nullptr: the default value) of HKEY_CLASSES_ROOT\key.
+void writeString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+  HKEY handle = nullptr;
+  LSTATUS status =
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr);
+  if (status == ERROR_SUCCESS) {
+    const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+    RegCloseKey(handle);
+  }
+  if (status != ERROR_SUCCESS) throw HresultError(HRESULT_FROM_WIN32(status));
+}
+
+// Deletes HKEY_CLASSES_ROOT\key with everything below it.
+bool deleteTree(const std::wstring& key) {
+  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+// The identity of the embedded type library.
+TLIBATTR libraryAttributes(ITypeLib* library) {
+  TLIBATTR* attributes = nullptr;
+  check(library->GetLibAttr(&attributes));
+  const TLIBATTR copy = *attributes;
+  library->ReleaseTLibAttr(attributes);
+  return copy;
+}
+
+void registerClass(const ServerClass& entry, const std::wstring& serverPath, const TLIBATTR& library) {
+  const std::wstring clsid = guidText(*entry.clsid);
+  const std::wstring key = L"CLSID\\" + clsid;
+  writeString(key, nullptr, entry.description);
+  writeString(key + L"\\InprocServer32", nullptr, serverPath);
+  writeString(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+  writeString(key + L"\\ProgID", nullptr, entry.progId);
+  writeString(key + L"\\TypeLib", nullptr, guidText(library.guid));
+  writeString(key + L"\\Version", nullptr,
+              std::to_wstring(library.wMajorVerNum) + L"." + std::to_wstring(library.wMinorVerNum));
+  writeString(entry.progId, nullptr, entry.description);
+  writeString(std::wstring(entry.progId) + L"\\CLSID", nullptr, clsid);
+}
+
+}  // namespace
+
+HRESULT registerServer() noexcept {
+  try {
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    check(loadModuleTypeLib(&library));
+    std::wstring serverPath = modulePath();
+    if (FAILED(RegisterTypeLib(library.Get(), serverPath.data(), nullptr))) {
+      unregisterServer();
+      return SELFREG_E_TYPELIB;
+    }
+    const TLIBATTR attributes = libraryAttributes(library.Get());
+    for (const ServerClass& entry : serverClasses()) registerClass(entry, serverPath, attributes);
+    return S_OK;
+  } catch (...) {
+    unregisterServer();  // leave nothing half written
+    return SELFREG_E_CLASS;
+  }
+}
+
+HRESULT unregisterServer() noexcept {
+  try {
+    bool removed = true;
+    for (const ServerClass& entry : serverClasses()) {
+      removed = deleteTree(L"CLSID\\" + guidText(*entry.clsid)) && removed;
+      removed = deleteTree(entry.progId) && removed;
+    }
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    if (FAILED(loadModuleTypeLib(&library))) return SELFREG_E_TYPELIB;
+    const TLIBATTR attributes = libraryAttributes(library.Get());
+    // Fails when the library is not registered, which is what was asked.
+    UnRegisterTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum, attributes.lcid,
+                      attributes.syskind);
+    return removed ? S_OK : SELFREG_E_CLASS;
+  } catch (...) {
+    return SELFREG_E_CLASS;
+  }
+}
+
+}  // namespace corvane::win

@@ -1,0 +1,33 @@
+#pragma once
+// IDispatch for a dual interface, through its type information: calls by name and
+// by identifier, property gets and puts, optional arguments and coercion come from
+// the system (DispInvoke). What the system leaves out is done here, once for every
+// member: script engines pass variables as VT_BYREF|VT_VARIANT, which DispInvoke
+// does not turn into typed references (BSTR*, short*, long*, VARIANT_BOOL*). Such
+// arguments are coerced into a temporary of the declared type, and whatever the
+// member changes is written back into the caller's variable.
+#include <windows.h>
+#include <oaidl.h>
+#include <wrl/client.h>
+
+namespace corvane::win {
+
+class TypeInfoDispatch {
+ public:
+  // Loads the type information of `dualInterface` from this module's type library;
+  // throws HresultError.
+  explicit TypeInfoDispatch(REFIID dualInterface);
+
+  HRESULT getTypeInfoCount(UINT* count) const;
+  HRESULT getTypeInfo(UINT index, ITypeInfo** info) const;
+  HRESULT getIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) const;
+  // `object` is the object's pointer to the dual interface.
+  HRESULT invoke(void* object, DISPID member, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* exception, UINT* argError) const;
+
+ private:
+  Microsoft::WRL::ComPtr<ITypeInfo> dispatchView_;   // what IDispatch::GetTypeInfo hands out
+  Microsoft::WRL::ComPtr<ITypeInfo> interfaceView_;  // the vtable that DispInvoke calls through
+};
+
+}  // namespace corvane::win
