@@ -1,0 +1,281 @@
+// The POSIX socket against loopback servers: connecting, the events and their
+// order, errors, and text on the wire, over plain TCP and TLS.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "harness.h"
+#include "loopback_server.h"
+#include "posix/posix_host.h"
+#include "posix/posix_socket.h"
+#include "posix/socket_errors.h"
+
+namespace corvane::integration {
+namespace {
+
+using posix::PosixSocket;
+using test_servers::LoopbackServer;
+using test_servers::ServerConnection;
+namespace socket_error = corvane::socket_error;
+
+class SocketTest : public ::testing::Test {
+ protected:
+  // Connects and pumps until connected or failed.
+  bool ConnectTo(const std::string& name, uint16_t port, bool secured = false) {
+    socket->Secured(secured);
+    socket->Connect(Widen(name), port);
+    return PumpUntil(host, [&] { return socket->State() == Socket::kConnected || socket->State() == Socket::kClosed; }) &&
+           socket->State() == Socket::kConnected;
+  }
+
+  // Pumps until `size` characters were handed over by GetData.
+  std::u16string Receive(size_t size) {
+    std::u16string all;
+    PumpUntil(host, [&] {
+      std::u16string piece;
+      socket->GetData(piece);
+      all += piece;
+      return all.size() >= size || socket->State() == Socket::kClosed || socket->State() == PosixSocket::kPeerClosed;
+    });
+    return all;
+  }
+
+  PosixHost host;
+  SocketLog log;
+  std::unique_ptr<Socket> socket = host.CreateSocket(log);
+};
+
+class PlainAndTls : public SocketTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  const test_servers::Identity* Tls() const { return GetParam() ? &Pki().good : nullptr; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Transport, PlainAndTls, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tls" : "Plain"; });
+
+TEST_P(PlainAndTls, EchoRoundTripsEveryByteValueWithEventsOnlyInsidePumps) {
+  LoopbackServer server(test_servers::Echo, Tls());
+  socket->Secured(GetParam());
+  socket->Connect(u"localhost", server.Port());
+  EXPECT_NE(socket->State(), Socket::kClosed);
+  EXPECT_NE(socket->State(), Socket::kConnected);
+  ASSERT_TRUE(PumpUntil(host, [&] { return socket->State() != PosixSocket::kResolving; }));
+  ASSERT_TRUE(PumpUntil(host, [&] { return socket->State() == Socket::kConnected; })) << log.errorText;
+
+  const std::u16string text = EveryByteValue(4);
+  socket->SendData(text);
+  EXPECT_TRUE(log.events.empty()) << "SendData raised an event itself";
+  EXPECT_EQ(Receive(text.size()), text);
+  EXPECT_EQ(log.completes, 1);
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(text.size()));
+  EXPECT_EQ(log.errorNumber, 0) << log.errorText;
+
+  std::u16string rest = u"left over";
+  socket->GetData(rest);
+  EXPECT_EQ(rest, u"") << "GetData hands over only once";
+}
+
+TEST_P(PlainAndTls, LargeSendReportsEveryPieceThenCompletesOnce) {
+  auto received = std::make_shared<std::atomic<size_t>>(0);
+  LoopbackServer server(test_servers::Discard(received), Tls());
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port(), GetParam())) << log.errorText;
+
+  const std::u16string text(8 << 20, u'x');
+  socket->SendData(text);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes > 0 || log.errorNumber != 0; }, 60)) << log.errorText;
+  EXPECT_EQ(log.completes, 1);
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(text.size()));
+  EXPECT_EQ(log.lastRemaining, 0);
+  EXPECT_GT(std::count_if(log.events.begin(), log.events.end(), [](auto& e) { return e.starts_with("progress"); }), 1);
+  EXPECT_EQ(log.events.back(), "complete");
+  EXPECT_TRUE(Eventually([&] { return *received == text.size(); }));
+}
+
+TEST_P(PlainAndTls, PeerCloseDeliversTheDataBeforeClosed) {
+  LoopbackServer server(test_servers::GreetAndClose("+OK bye\r\n"), Tls());
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port(), GetParam())) << log.errorText;
+  ASSERT_TRUE(PumpUntil(host, [&] { return !log.events.empty() && log.events.back() == "closed"; }));
+
+  EXPECT_EQ(log.events.front(), "data 9");
+  EXPECT_EQ(log.events, (std::vector<std::string>{"data 9", "closed"}));
+  EXPECT_EQ(socket->State(), PosixSocket::kPeerClosed) << "State stays non-zero until Close";
+  std::u16string text;
+  socket->GetData(text);
+  EXPECT_EQ(text, u"+OK bye\r\n");
+  socket->Close();
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+}
+
+TEST_F(SocketTest, TextIsTakenFromTheNetworkOnlyWhilePumping) {
+  LoopbackServer server(test_servers::Echo);
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  socket->SendData(u"ping");
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the echo waits in the kernel
+
+  std::u16string text;
+  socket->GetData(text);
+  EXPECT_EQ(text, u"");
+  host.Pump();
+  ASSERT_EQ(log.events.back(), "data 4");
+  socket->GetData(text);
+  EXPECT_EQ(text, u"ping");
+}
+
+TEST_F(SocketTest, RefusedConnectionIsAnErrorAndTheStateReturnsToClosed) {
+  const uint16_t port = test_servers::UnusedPort();
+  EXPECT_FALSE(ConnectTo("127.0.0.1", port));
+  EXPECT_EQ(log.errorNumber, socket_error::kConnectionRefused);
+  EXPECT_EQ(log.errorText, "Connection refused (127.0.0.1:" + std::to_string(port) + ")");
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+}
+
+TEST_F(SocketTest, UnknownHostIsALookupError) {
+  EXPECT_FALSE(ConnectTo("nosuch.invalid", 110));
+  EXPECT_TRUE(log.errorNumber == socket_error::kHostNotFound || log.errorNumber == socket_error::kLookupTryAgain)
+      << log.errorNumber;
+  EXPECT_TRUE(log.errorText.starts_with("Host name lookup failed: ")) << log.errorText;
+  EXPECT_TRUE(log.errorText.ends_with("(nosuch.invalid:110)")) << log.errorText;
+}
+
+TEST_F(SocketTest, BadCallsAreReportedByTheNextPumpNotInsideTheCall) {
+  socket->Connect(u"127.0.0.1", 70000);
+  EXPECT_TRUE(log.events.empty());
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+  host.Pump();
+  EXPECT_EQ(log.events, std::vector<std::string>{"error 10022 Port out of range (127.0.0.1:70000)"});
+
+  socket->SendData(u"lost");
+  EXPECT_EQ(log.events.size(), 1u);
+  host.Pump();
+  EXPECT_EQ(log.events.back(), "error 10057 Not connected: nothing was sent");
+}
+
+TEST_F(SocketTest, ResetByThePeerIsAnError) {
+  LoopbackServer server([](ServerConnection& connection) {
+    connection.Read();
+    connection.Reset();
+  });
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  socket->SendData(u"QUIT\r\n");
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.errorNumber != 0 || socket->State() != Socket::kConnected; }));
+  EXPECT_EQ(log.errorNumber, socket_error::kConnectionReset) << log.errorText;
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+}
+
+TEST_F(SocketTest, CloseWhileConnectingDropsTheAttemptSilently) {
+  LoopbackServer server(test_servers::Echo);
+  socket->Connect(u"localhost", server.Port());
+  socket->SendData(u"never sent");
+  socket->Close();
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+  host.Pump();
+  EXPECT_TRUE(log.events.empty());
+  EXPECT_EQ(server.Served(), 0);
+}
+
+TEST_F(SocketTest, TextSentWhileConnectingGoesOutOnceConnected) {
+  LoopbackServer server(test_servers::Echo);
+  socket->Connect(u"127.0.0.1", server.Port());
+  socket->SendData(u"early\r\n");
+  EXPECT_EQ(Receive(7), u"early\r\n");
+  EXPECT_EQ(log.completes, 1);
+}
+
+// --- TLS
+
+// The server's view of one TLS connection, handed to the test thread.
+struct TlsPeer {
+  std::mutex mutex;
+  std::string serverName;
+  bool closeNotify = false;
+  std::promise<void> finished;
+};
+
+test_servers::Behaviour EchoRecording(TlsPeer& peer) {
+  return [&peer](ServerConnection& connection) {
+    {
+      std::lock_guard lock(peer.mutex);
+      peer.serverName = connection.ServerName();
+    }
+    test_servers::Echo(connection);
+    {
+      std::lock_guard lock(peer.mutex);
+      peer.closeNotify = connection.ClientSentCloseNotify();
+    }
+    peer.finished.set_value();
+  };
+}
+
+TEST_F(SocketTest, TlsByNameSendsSniAndClosesPolitely) {
+  TlsPeer peer;
+  LoopbackServer server(EchoRecording(peer), &Pki().good);
+  ASSERT_TRUE(ConnectTo("localhost", server.Port(), true)) << log.errorText;
+  socket->SendData(u"hello\r\n");
+  EXPECT_EQ(Receive(7), u"hello\r\n");
+  socket->Close();
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+
+  ASSERT_EQ(peer.finished.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  std::lock_guard lock(peer.mutex);
+  EXPECT_EQ(peer.serverName, "localhost");
+  EXPECT_TRUE(peer.closeNotify);
+}
+
+TEST_F(SocketTest, TlsByAddressChecksTheAddressAndSendsNoSni) {
+  TlsPeer peer;
+  LoopbackServer server(EchoRecording(peer), &Pki().good);
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port(), true)) << log.errorText;
+  socket->Close();
+  ASSERT_EQ(peer.finished.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  std::lock_guard lock(peer.mutex);
+  EXPECT_EQ(peer.serverName, "");
+}
+
+struct RefusedCertificate {
+  const char* name;
+  test_servers::Identity test_servers::TestPki::*identity;
+  const char* host;
+  int16_t number;
+  const char* reason;
+};
+
+void PrintTo(const RefusedCertificate& c, std::ostream* out) { *out << c.name; }
+
+class TlsRefusal : public SocketTest, public ::testing::WithParamInterface<RefusedCertificate> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, TlsRefusal,
+    ::testing::Values(
+        RefusedCertificate{"OtherName", &test_servers::TestPki::wrongName, "localhost",
+                           socket_error::kTlsHostnameMismatch, "hostname mismatch"},
+        RefusedCertificate{"NoAddress", &test_servers::TestPki::wrongName, "127.0.0.1",
+                           socket_error::kTlsHostnameMismatch, "IP address mismatch"},
+        RefusedCertificate{"Untrusted", &test_servers::TestPki::untrusted, "localhost",
+                           socket_error::kTlsCertificateUntrusted, "unable to get local issuer certificate"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_P(TlsRefusal, FailsVerificationThroughSocketError) {
+  const RefusedCertificate& c = GetParam();
+  LoopbackServer server(test_servers::Echo, &(Pki().*c.identity));
+  EXPECT_FALSE(ConnectTo(c.host, server.Port(), true));
+  EXPECT_EQ(log.errorNumber, c.number);
+  EXPECT_EQ(log.errorText, std::string("TLS certificate verification failed: ") + c.reason + " (" + c.host + ":" +
+                               std::to_string(server.Port()) + ")");
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+  EXPECT_EQ(server.Served(), 0);
+}
+
+TEST_F(SocketTest, TlsToAPlainServerFailsTheHandshake) {
+  LoopbackServer server(test_servers::GreetAndClose("+OK plain text server ready\r\n"));
+  EXPECT_FALSE(ConnectTo("localhost", server.Port(), true));
+  EXPECT_EQ(log.errorNumber, socket_error::kTlsFailure);
+  EXPECT_TRUE(log.errorText.starts_with("TLS handshake failed: ")) << log.errorText;
+  EXPECT_EQ(socket->State(), Socket::kClosed);
+}
+
+}  // namespace
+}  // namespace corvane::integration

@@ -1,0 +1,91 @@
+#pragma once
+// Scripted servers on 127.0.0.1 for the integration tests and benchmarks: each
+// accepted connection runs a behaviour on a thread of its own, over plain TCP or
+// TLS. Destroying the server breaks whatever its connections are blocked in, so
+// a test never hangs on a server.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "test_ca.h"
+
+using SSL = struct ssl_st;
+using SSL_CTX = struct ssl_ctx_st;
+
+namespace corvane::test_servers {
+
+// The server's end of one connection. Reads and writes block.
+class ServerConnection {
+ public:
+  ServerConnection(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
+
+  // Whatever arrives next; empty at the end of the stream or on an error.
+  std::string Read();
+  // Reads until `size` bytes arrived or the stream ended.
+  std::string ReadExactly(size_t size);
+  bool Write(std::string_view bytes);
+  // The connection ends with a TCP reset instead of an orderly close when the
+  // behaviour returns.
+  void Reset();
+  bool WasReset() const { return reset_; }
+
+  // TLS: the host name the client sent as SNI ("" for none).
+  std::string ServerName() const;
+  // TLS: whether the client's close_notify has arrived.
+  bool ClientSentCloseNotify() const;
+
+ private:
+  int fd_;
+  SSL* ssl_;
+  bool reset_ = false;
+};
+
+using Behaviour = std::function<void(ServerConnection&)>;
+
+class LoopbackServer {
+ public:
+  // `tls` null: plain TCP.
+  explicit LoopbackServer(Behaviour behaviour, const Identity* tls = nullptr);
+  ~LoopbackServer();
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+  uint16_t Port() const { return port_; }
+  // Connections that reached the behaviour (for TLS: whose handshake succeeded).
+  int Served() const { return served_; }
+
+ private:
+  void AcceptLoop();
+  void Serve(int fd);
+
+  Behaviour behaviour_;
+  SSL_CTX* tls_ = nullptr;
+  int listenFd_ = -1;
+  int wakeFds_[2] = {-1, -1};
+  uint16_t port_ = 0;
+  std::atomic<int> served_{0};
+  std::mutex mutex_;
+  std::vector<int> openFds_;
+  std::vector<std::thread> connections_;
+  std::thread acceptor_;
+};
+
+// Behaviours
+void Echo(ServerConnection& connection);
+// Says nothing; reads (and drops) what comes until the client closes.
+void Silent(ServerConnection& connection);
+// Reads and counts what comes until the client closes.
+Behaviour Discard(std::shared_ptr<std::atomic<size_t>> received);
+// Sends `greeting`, then closes in order.
+Behaviour GreetAndClose(std::string greeting);
+
+// A port on 127.0.0.1 where nothing listens (just released by the system).
+uint16_t UnusedPort();
+
+}  // namespace corvane::test_servers
