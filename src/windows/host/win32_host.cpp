@@ -1,0 +1,98 @@
+#include "windows/host/win32_host.h"
+
+#include "windows/host/message_window.h"
+#include "windows/host/winsock_socket.h"
+
+namespace corvane::win {
+
+namespace {
+
+// One pass dispatches at most this many messages, so a handler that keeps posting
+// cannot hold a pump for ever; the next pass finds the rest at once.
+constexpr int kMostMessagesPerPump = 1000;
+constexpr UINT kTimerMilliseconds = 1000;
+
+class Win32Timer final : public Timer, MessageTarget {
+ public:
+  Win32Timer(std::shared_ptr<MessageWindow> window, std::function<void()> tick)
+      : window_(std::move(window)), tick_(std::move(tick)), id_(window_->claim(*this)) {}
+
+  ~Win32Timer() override {
+    Enabled(false);
+    window_->release(id_);
+  }
+
+  void Enabled(bool on) override {
+    if (on == on_) return;
+    if (on)
+      on_ = SetTimer(window_->handle(), id_, kTimerMilliseconds, nullptr) != 0;
+    else
+      on_ = !KillTimer(window_->handle(), id_);
+  }
+
+  bool Enabled() const override { return on_; }
+
+  void OnMessage(UINT message, WPARAM, LPARAM) override {
+    // KillTimer leaves a tick that is already queued; it must not count.
+    if (message == WM_TIMER && on_) tick_();
+  }
+
+ private:
+  std::shared_ptr<MessageWindow> window_;
+  std::function<void()> tick_;
+  UINT id_;
+  bool on_ = false;
+};
+
+}  // namespace
+
+Win32Host::Win32Host() : window_(MessageWindow::forThisThread()) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  ticksPerSecond_ = static_cast<double>(frequency.QuadPart);
+}
+
+Win32Host::~Win32Host() {
+  if (quitCode_) PostQuitMessage(*quitCode_);
+}
+
+void Win32Host::Pump() {
+  MsgWaitForMultipleObjectsEx(0, nullptr, kLongestPumpMilliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  MSG msg;
+  for (int n = 0; n < kMostMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+    if (msg.message == WM_QUIT) {
+      // Left queued, a quit request would come first on every later pass and
+      // starve the timers and sockets; it goes back when this host goes away.
+      quitCode_ = static_cast<int>(msg.wParam);
+      continue;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+double Win32Host::Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerSecond_;
+}
+
+std::unique_ptr<Socket> Win32Host::CreateSocket(SocketEvents& events) {
+  return std::make_unique<WinsockSocket>(window_, events);
+}
+
+std::unique_ptr<Timer> Win32Host::CreateTimer(std::function<void()> tick) {
+  return std::make_unique<Win32Timer>(window_, std::move(tick));
+}
+
+void Win32Host::MessageBox(const std::u16string& prompt, const std::u16string& caption) {
+  const HWND owner = owner_ ? owner_() : nullptr;
+  MessageBoxW(owner, toWide(prompt).c_str(), toWide(caption).c_str(), MB_OK);
+}
+
+void Win32Host::PropertyChanged(const std::u16string& name) {
+  if (propertyChanged_) propertyChanged_(name);
+}
+
+std::u16string Win32Host::InstanceName() { return instanceName_; }
+
+}  // namespace corvane::win

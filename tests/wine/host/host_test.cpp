@@ -1,0 +1,348 @@
+// The Win32 host and its Winsock socket, run under Wine against loopback echo
+// servers that scripts/wine-host-test.sh starts. The servers echo what they get
+// and close the connection after a line "QUIT".
+//
+// Arguments: the plain port; TLS ports whose certificate is trusted, issued by an
+// untrusted authority, and trusted but made out to another name; a port where
+// nothing listens.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "windows/ansi_charset.h"
+#include "windows/host/win32_host.h"
+#include "windows/host/winsock_socket.h"
+
+using corvane::Socket;
+using corvane::SocketEvents;
+using corvane::win::Win32Host;
+using corvane::win::WinsockSocket;
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+std::string narrow(const std::u16string& text) {
+  std::string out;
+  for (char16_t c : text) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+  return out;
+}
+
+void check(bool ok, const std::string& what, const std::string& detail = {}) {
+  ++(ok ? passed : failed);
+  std::printf("%s %s%s%s\n", ok ? "ok  " : "FAIL", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+  std::fflush(stdout);
+}
+
+bool pumpUntil(Win32Host& host, const std::function<bool()>& done, double seconds) {
+  const double end = host.Now() + seconds;
+  while (!done() && host.Now() < end) host.Pump();
+  return done();
+}
+
+void pumpFor(Win32Host& host, double seconds) {
+  pumpUntil(host, [] { return false; }, seconds);
+}
+
+bool contains(const std::u16string& text, const std::u16string& part) { return text.find(part) != text.npos; }
+
+// Records what a socket raises, in order.
+struct Recorder : SocketEvents {
+  std::unique_ptr<Socket> socket;
+  std::string order;  // one letter per event: E rror, D ata, C losed, S ent, P rogress
+  std::u16string text;
+  int16_t errorNumber = 0;
+  std::u16string errorText;
+  int16_t stateAtData = -1;
+  int16_t stateAtClosed = -1;
+  bool countMatched = true;
+  int32_t lastSent = 0;
+  std::function<void()> onData;
+
+  explicit Recorder(Win32Host& host) : socket(host.CreateSocket(*this)) {}
+
+  void SocketError(int16_t number, std::u16string& description) override {
+    order += 'E';
+    errorNumber = number;
+    errorText = description;
+  }
+  void DataArrival(int32_t count) override {
+    order += 'D';
+    stateAtData = socket->State();
+    std::u16string got;
+    socket->GetData(got);
+    countMatched = countMatched && got.size() == static_cast<size_t>(count);
+    text += got;
+    if (onData) onData();
+  }
+  void Closed() override {
+    order += 'C';
+    stateAtClosed = socket->State();
+  }
+  void SendComplete() override { order += 'S'; }
+  void SendProgress(int32_t sent, int32_t) override {
+    order += 'P';
+    lastSent = sent;
+  }
+
+  bool saw(char event) const { return order.find(event) != std::string::npos; }
+  size_t count(char event) const { return static_cast<size_t>(std::count(order.begin(), order.end(), event)); }
+  std::string error() const { return std::to_string(errorNumber) + " \"" + narrow(errorText) + "\""; }
+};
+
+// Every character of the host's character set, many times over: a transfer of
+// many pieces that must come back byte for byte.
+std::u16string everyCharacter(size_t size) {
+  std::u16string text;
+  while (text.size() < size) text += corvane::hostCharset().charOf(static_cast<uint8_t>(text.size() % 256));
+  return text;
+}
+
+bool connectTo(Win32Host& host, Recorder& peer, int port, bool secured) {
+  peer.socket->Secured(secured);
+  peer.socket->Connect(u"localhost", port);
+  return pumpUntil(host, [&] { return peer.socket->State() == Socket::kConnected || peer.saw('E'); }, 15) &&
+         peer.socket->State() == Socket::kConnected;
+}
+
+// Connect, send, receive the echo, a long transfer, the peer's close.
+void echoSession(Win32Host& host, int port, bool secured) {
+  const std::string kind = secured ? "TLS: " : "plain: ";
+  Recorder peer(host);
+  check(peer.socket->State() == Socket::kClosed, kind + "a new socket is closed");
+  peer.socket->Secured(secured);
+  peer.socket->Connect(u"localhost", port);
+  check(peer.socket->State() != Socket::kClosed && peer.order.empty(), kind + "Connect returns at once, connecting",
+        "state " + std::to_string(peer.socket->State()));
+  pumpUntil(host, [&] { return peer.socket->State() == Socket::kConnected || peer.saw('E'); }, 15);
+  check(peer.socket->State() == Socket::kConnected, kind + "connects to localhost", peer.error());
+
+  peer.socket->SendData(u"hello\r\n");
+  check(peer.order.empty(), kind + "SendData raises nothing itself", peer.order);
+  pumpUntil(host, [&] { return peer.text.size() >= 7 || peer.saw('E'); }, 10);
+  check(peer.order == "PSD", kind + "progress, complete, then the echo", peer.order);
+  check(peer.text == u"hello\r\n" && peer.stateAtData == Socket::kConnected && peer.countMatched,
+        kind + "the echo comes with DataArrival while connected", narrow(peer.text));
+
+  // The server holds this echo back a little: it is in the socket's buffers after
+  // the sleep, but only a pump reads it.
+  peer.text.clear();
+  peer.socket->SendData(u"LATER\r\n");
+  pumpUntil(host, [&] { return peer.text.size() >= 7 || peer.order.find("PSDPS") == 0; }, 10);
+  Sleep(600);
+  std::u16string early;
+  peer.socket->GetData(early);
+  check(early.empty() && peer.text.empty(), kind + "GetData does not read from the network", narrow(early));
+  pumpUntil(host, [&] { return peer.text.size() >= 7; }, 10);
+  check(peer.text == u"LATER\r\n", kind + "a pump delivers it", narrow(peer.text));
+
+  const std::u16string big = everyCharacter(300000);
+  peer.text.clear();
+  peer.order.clear();
+  peer.socket->SendData(big);
+  pumpUntil(host, [&] { return peer.text.size() >= big.size() || peer.saw('E'); }, 30);
+  check(peer.text == big, kind + "300000 characters of every byte value come back exactly",
+        std::to_string(peer.text.size()) + " received");
+  check(peer.count('P') > 1 && peer.count('S') == 1 && peer.lastSent == static_cast<int32_t>(big.size()),
+        kind + "a long transfer reports progress per piece and completes once",
+        std::to_string(peer.count('P')) + " progress, last at " + std::to_string(peer.lastSent));
+
+  peer.text.clear();
+  peer.order.clear();
+  peer.socket->SendData(u"QUIT\r\n");
+  pumpUntil(host, [&] { return peer.saw('C') || peer.saw('E'); }, 10);
+  check(peer.text == u"QUIT\r\n" && peer.order.find('D') < peer.order.find('C'),
+        kind + "what the peer sent before closing comes before Closed", peer.order);
+  check(peer.stateAtClosed != Socket::kClosed && peer.socket->State() == peer.stateAtClosed,
+        kind + "after the peer closed, the state stays non-zero until Close",
+        std::to_string(peer.stateAtClosed));
+  peer.socket->Close();
+  check(peer.socket->State() == Socket::kClosed, kind + "Close brings the state to 0");
+
+  peer.order.clear();
+  peer.socket->SendData(u"late\r\n");
+  const bool quiet = peer.order.empty();
+  pumpUntil(host, [&] { return peer.saw('E'); }, 3);
+  check(quiet && peer.errorNumber == WSAENOTCONN && contains(peer.errorText, u"not connected"),
+        kind + "sending when closed fails from the pump", peer.error());
+}
+
+void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort) {
+  {
+    Recorder peer(host);
+    peer.socket->Connect(u"localhost", refusedPort);
+    pumpUntil(host, [&] { return peer.saw('E'); }, 15);
+    check(peer.errorNumber == WSAECONNREFUSED && contains(peer.errorText, u"refused") &&
+              peer.socket->State() == Socket::kClosed,
+          "a refused connection fails with SocketError", peer.error());
+  }
+  {
+    Recorder peer(host);
+    const bool connected = connectTo(host, peer, untrustedPort, true);
+    check(!connected && peer.errorNumber == WSAECONNABORTED &&
+              contains(peer.errorText, u"not issued by a trusted authority") &&
+              peer.socket->State() == Socket::kClosed,
+          "TLS: a certificate from an untrusted authority fails with SocketError", peer.error());
+  }
+  {
+    Recorder peer(host);
+    const bool connected = connectTo(host, peer, wrongNamePort, true);
+    check(!connected && peer.errorNumber == WSAECONNABORTED && contains(peer.errorText, u"not made out to localhost"),
+          "TLS: a trusted certificate for another name fails with SocketError", peer.error());
+  }
+  {
+    Recorder peer(host);
+    peer.socket->Connect(u"localhost", 0);
+    const bool quiet = peer.order.empty();
+    pumpUntil(host, [&] { return peer.saw('E'); }, 3);
+    check(quiet && peer.errorNumber == WSAEINVAL && peer.socket->State() == Socket::kClosed,
+          "port 0 fails from the pump, not inside Connect", peer.error());
+  }
+  {
+    Recorder peer(host);
+    peer.socket->Connect(u"no-such-host.invalid", 110);
+    pumpUntil(host, [&] { return peer.saw('E'); }, 20);
+    const int n = peer.errorNumber;
+    check((n == WSAHOST_NOT_FOUND || n == WSATRY_AGAIN || n == WSANO_DATA) &&
+              contains(peer.errorText, u"Looking up no-such-host.invalid failed"),
+          "an unknown host fails with SocketError", peer.error());
+  }
+}
+
+void lifetimes(Win32Host& host, int port) {
+  {
+    Recorder peer(host);
+    peer.socket->Connect(u"localhost", port);
+    peer.socket->Close();
+    check(peer.socket->State() == Socket::kClosed, "Close while looking up closes at once");
+    pumpFor(host, 1.5);
+    check(peer.order.empty(), "the abandoned lookup raises nothing", peer.order);
+    const bool connected = connectTo(host, peer, port, false);
+    check(connected, "the socket connects again afterwards", peer.error());
+  }
+  {
+    Recorder peer(host);
+    bool destroyed = false;
+    peer.onData = [&] {
+      peer.socket.reset();
+      destroyed = true;
+    };
+    connectTo(host, peer, port, false);
+    peer.socket->SendData(u"one\r\n");
+    pumpUntil(host, [&] { return destroyed; }, 10);
+    pumpFor(host, 1.2);
+    check(destroyed && peer.order == "PSD", "a socket destroyed inside its own DataArrival raises nothing more",
+          peer.order);
+  }
+}
+
+LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP + 7) ++*reinterpret_cast<int*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void pumpAndTimers(Win32Host& host) {
+  host.Pump();
+  double start = host.Now();
+  host.Pump();
+  const double idle = host.Now() - start;
+  check(idle > 0.9 && idle < 1.6, "a pump with nothing to do waits about one second", std::to_string(idle));
+
+  std::vector<double> tickTimes;
+  auto timer = host.CreateTimer([&] { tickTimes.push_back(host.Now()); });
+  timer->Enabled(true);
+  Sleep(1500);
+  check(tickTimes.empty(), "timer ticks come only inside Pump");
+  pumpUntil(host, [&] { return tickTimes.size() >= 3; }, 6);
+  const double gap = tickTimes.size() >= 3 ? tickTimes[2] - tickTimes[1] : 0;
+  check(gap > 0.8 && gap < 1.3, "the timer ticks once a second", std::to_string(gap) + " s between ticks");
+  timer->Enabled(false);
+  pumpFor(host, 1.5);
+  check(tickTimes.size() == 3 && !timer->Enabled(), "a disabled timer is silent", std::to_string(tickTimes.size()));
+
+  // The application's own windows keep working while the control pumps.
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = countingProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"HostTestWindow";
+  RegisterClassW(&windowClass);
+  int received = 0;
+  const HWND own = CreateWindowW(L"HostTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(own, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+  PostMessageW(own, WM_APP + 7, 0, 0);
+  host.Pump();
+  check(received == 1, "Pump dispatches the application's own messages");
+  DestroyWindow(own);
+
+  timer->Enabled(true);
+  tickTimes.clear();
+  PostQuitMessage(5);
+  pumpUntil(host, [&] { return tickTimes.size() >= 2; }, 4);
+  const auto quit = host.takeQuitRequest();
+  check(tickTimes.size() >= 2 && quit == 5, "a quit request is kept for the application while timers go on ticking",
+        std::to_string(tickTimes.size()) + " ticks");
+}
+
+double cpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+void cpuWhileWaiting(Win32Host& host, int port) {
+  // The measure itself: spinning must make it grow (within 5 s on a shared machine).
+  double before = cpuSeconds();
+  const double spinStart = host.Now();
+  while (cpuSeconds() - before < 0.2 && host.Now() - spinStart < 5) {
+  }
+  check(cpuSeconds() - before >= 0.2, "GetProcessTimes measures CPU time",
+        std::to_string(host.Now() - spinStart) + " s of spinning for 0.2 s of CPU");
+
+  Recorder peer(host);
+  if (!connectTo(host, peer, port, false)) return check(false, "CPU: connect", peer.error());
+  auto timer = host.CreateTimer([] {});
+  timer->Enabled(true);
+  before = cpuSeconds();
+  pumpFor(host, 5);
+  const double cpu = cpuSeconds() - before;
+  std::printf("CPU time for 5 s of pumping with a silent connection and the timer on: %.3f s\n", cpu);
+  check(cpu < 0.25 && peer.order.empty(), "pumping a silent connection takes almost no CPU", std::to_string(cpu) + " s");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: corvane_host_test <plain> <tls> <untrusted tls> <wrong-name tls> <refused>\n");
+    return 2;
+  }
+  const int plain = std::atoi(argv[1]), tls = std::atoi(argv[2]), untrusted = std::atoi(argv[3]),
+            wrongName = std::atoi(argv[4]), refused = std::atoi(argv[5]);
+  corvane::setHostCharset(corvane::win::ansiCharset());
+  try {
+    Win32Host host;
+    {
+      Recorder peer(host);
+      check(!peer.socket->LocalHostName().empty(), "the local host has a name", narrow(peer.socket->LocalHostName()));
+    }
+    pumpAndTimers(host);
+    echoSession(host, plain, false);
+    echoSession(host, tls, true);
+    failures(host, untrusted, wrongName, refused);
+    lifetimes(host, plain);
+    cpuWhileWaiting(host, plain);
+  } catch (const std::exception& e) {
+    check(false, "no exception", e.what());
+  }
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
