@@ -1,0 +1,3 @@
+WScript.Echo("start");
+undefinedFunction();
+WScript.Echo("not reached");
