@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs every test: the core natively (plain, and under AddressSanitizer and
+# UndefinedBehaviorSanitizer), both Windows builds, and the OCX under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+for preset in native native-asan; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2
+  ctest --preset "$preset"
+done
+
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2
+done
+
+for suite in scripts/wine-*test.sh; do
+  bash "$suite"
+done
