@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "posix/socket_errors.h"
 #include "text/charset.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -16,8 +17,23 @@ namespace {
 constexpr long kNotifications = FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE;
 constexpr size_t kPlainPiece = 16384;
 constexpr int kReceiveChunk = 65536;
-// A TLS failure has no Winsock number of its own: the connection is given up.
-constexpr int kTlsFailure = WSAECONNABORTED;
+// TLS failures carry the numbers Windows gives secure-channel and certificate
+// failures, the same as on the POSIX host.
+int tlsNumberOf(long status) {
+  switch (static_cast<unsigned long>(status)) {
+    case static_cast<unsigned long>(CERT_E_EXPIRED):
+    case static_cast<unsigned long>(SEC_E_CERT_EXPIRED):
+      return socket_error::kTlsCertificateExpired;
+    case static_cast<unsigned long>(CERT_E_CN_NO_MATCH):
+    case static_cast<unsigned long>(SEC_E_WRONG_PRINCIPAL):
+      return socket_error::kTlsHostnameMismatch;
+    case static_cast<unsigned long>(SEC_E_UNTRUSTED_ROOT):
+    case static_cast<unsigned long>(SEC_E_CERT_UNKNOWN):
+      return socket_error::kTlsCertificateUntrusted;
+  }
+  return HRESULT_FACILITY(status) == FACILITY_CERT ? socket_error::kTlsCertificateUntrusted
+                                                   : socket_error::kTlsFailure;
+}
 
 std::wstring reasonOf(int error) {
   switch (error) {
@@ -284,7 +300,7 @@ void WinsockSocket::accept(std::string_view bytes) {
 
 void WinsockSocket::peerClosed() {
   if (state_ == kConnecting) {
-    return fail(WSAECONNRESET, L"The TLS handshake with " + peer(), L"the server closed the connection");
+    return fail(socket_error::kTlsFailure, L"The TLS handshake with " + peer(), L"the server closed the connection");
   }
   if (state_ != kConnected) return;
   // What is still on its way in comes first: the peer has stopped sending, so
@@ -397,7 +413,7 @@ void WinsockSocket::fail(int number, const std::wstring& what, const std::wstrin
 void WinsockSocket::failTls(const TlsError& error) {
   wchar_t status[16];
   std::swprintf(status, 16, L" (0x%08lX)", static_cast<unsigned long>(error.status));
-  fail(kTlsFailure, (state_ == kConnecting ? L"The TLS handshake with " : L"TLS with ") + peer(),
+  fail(tlsNumberOf(error.status), (state_ == kConnecting ? L"The TLS handshake with " : L"TLS with ") + peer(),
        error.reason + status);
 }
 

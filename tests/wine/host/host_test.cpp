@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "posix/socket_errors.h"
 #include "windows/ansi_charset.h"
 #include "windows/host/win32_host.h"
 #include "windows/host/winsock_socket.h"
@@ -184,7 +185,7 @@ void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refused
   {
     Recorder peer(host);
     const bool connected = connectTo(host, peer, untrustedPort, true);
-    check(!connected && peer.errorNumber == WSAECONNABORTED &&
+    check(!connected && peer.errorNumber == corvane::socket_error::kTlsCertificateUntrusted &&
               contains(peer.errorText, u"not issued by a trusted authority") &&
               peer.socket->State() == Socket::kClosed,
           "TLS: a certificate from an untrusted authority fails with SocketError", peer.error());
@@ -192,7 +193,8 @@ void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refused
   {
     Recorder peer(host);
     const bool connected = connectTo(host, peer, wrongNamePort, true);
-    check(!connected && peer.errorNumber == WSAECONNABORTED && contains(peer.errorText, u"not made out to localhost"),
+    check(!connected && peer.errorNumber == corvane::socket_error::kTlsHostnameMismatch &&
+              contains(peer.errorText, u"not made out to localhost"),
           "TLS: a trusted certificate for another name fails with SocketError", peer.error());
   }
   {
