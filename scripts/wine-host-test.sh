@@ -3,6 +3,7 @@
 # fresh Wine prefix against loopback echo servers, plain and TLS, with a test
 # certificate authority trusted inside that prefix only.
 # Build first: cmake --preset win64 && cmake --build --preset win64 -j2
+# KEEP=1 keeps the work folder (certificates, logs, prefix) for a look afterwards.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
