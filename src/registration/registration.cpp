@@ -65,20 +65,19 @@ void registerClass(const ServerClass& entry, const std::wstring& serverPath, con
 }  // namespace
 
 HRESULT registerServer() noexcept {
+  HRESULT failure = SELFREG_E_TYPELIB;
   try {
     Microsoft::WRL::ComPtr<ITypeLib> library;
     check(loadModuleTypeLib(&library));
     std::wstring serverPath = modulePath();
-    if (FAILED(RegisterTypeLib(library.Get(), serverPath.data(), nullptr))) {
-      unregisterServer();
-      return SELFREG_E_TYPELIB;
-    }
+    check(RegisterTypeLib(library.Get(), serverPath.data(), nullptr));
+    failure = SELFREG_E_CLASS;
     const TLIBATTR attributes = libraryAttributes(library.Get());
     for (const ServerClass& entry : serverClasses()) registerClass(entry, serverPath, attributes);
     return S_OK;
   } catch (...) {
     unregisterServer();  // leave nothing half written
-    return SELFREG_E_CLASS;
+    return failure;
   }
 }
 
@@ -92,7 +91,7 @@ HRESULT unregisterServer() noexcept {
     Microsoft::WRL::ComPtr<ITypeLib> library;
     if (FAILED(loadModuleTypeLib(&library))) return SELFREG_E_TYPELIB;
     const TLIBATTR attributes = libraryAttributes(library.Get());
-    // Fails when the library is not registered, which is what was asked.
+    // Its failure when the library is not registered is no error: the keys are gone.
     UnRegisterTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum, attributes.lcid,
                       attributes.syskind);
     return removed ? S_OK : SELFREG_E_CLASS;

@@ -92,7 +92,7 @@ class Argument {
     } else if (V_ISBYREF(&given)) {
       return DISP_E_TYPEMISMATCH;  // a typed reference of another type cannot be written back
     }
-    HRESULT hr = VariantChangeType(&value_, &given, 0, declared);
+    HRESULT hr = VariantChangeType(&value_, callerVariable_ ? callerVariable_ : &given, 0, declared);
     if (SUCCEEDED(hr)) hr = VariantCopy(&before_, &value_);
     if (FAILED(hr)) return hr;
     V_VT(&passed) = VT_BYREF | declared;
