@@ -157,6 +157,7 @@ void PosixSocket::GetData(std::u16string& data) {
 
 PosixSocket::Wait PosixSocket::Waiting() {
   if (pendingError_) return {.ready = true};
+  if (ending_) return {};
   switch (state_) {
     case kResolving:
       return {.fd = lookup_->readFd, .events = POLLIN};
@@ -180,6 +181,7 @@ void PosixSocket::Handle(short revents) {
     Fail(number, description);
     return;
   }
+  if (ending_) return;
   switch (state_) {
     case kResolving: TakeLookup(); break;
     case kConnecting: ssl_ ? ContinueHandshake() : FinishTcpConnect(); break;
@@ -363,8 +365,10 @@ bool PosixSocket::Receive(bool& eof) {
   // What arrived before a close or a failure is handed over first.
   if (total > 0) {
     const uint64_t connection = connection_;
+    ending_ = result.status == Io::Eof || result.status == Io::Failed;
     events_.DataArrival(Clamp32(received_.size()));
     if (connection != connection_) return false;
+    ending_ = false;
   }
   if (result.status == Io::Failed) {
     Fail(result);
@@ -486,7 +490,7 @@ void PosixSocket::Disconnect(bool polite) {
   nextAddress_ = 0;
   sendQueue_.clear();
   sendOffset_ = 0;
-  completePending_ = readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = false;
+  completePending_ = readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = ending_ = false;
   handshakeWants_ = 0;
   pendingError_.reset();
   state_ = kClosed;

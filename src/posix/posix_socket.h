@@ -118,6 +118,9 @@ class PosixSocket final : public Socket, private Pollable {
   size_t sendOffset_ = 0;
   bool completePending_ = false;
   bool readMore_ = false;  // a pump stopped reading at its limit
+  // The connection has ended (closed or failed) but the text received before the
+  // end is still being handed over; a nested pump must not read past the end.
+  bool ending_ = false;
   bool readWaitsForWrite_ = false;
   bool writeWaitsForRead_ = false;
   std::optional<std::pair<int16_t, std::string>> pendingError_;

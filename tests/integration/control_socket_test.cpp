@@ -1,6 +1,6 @@
 // The control on the POSIX host, used as a raw text socket against loopback
 // servers: the round trip over plain TCP and TLS, silent time-outs, the server
-// closing, and socket errors reaching the control's Error event.
+// closing, and a socket error reaching the control's Error event.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -126,17 +126,6 @@ TEST_F(ControlSocketTest, RefusedConnectionRaisesTheErrorEventWithTheSocketsNumb
   events.cancelBox = false;
   EXPECT_EQ(Open("127.0.0.1", port), 0);
   EXPECT_EQ(boxes, std::vector<std::string>{"Corvane1: 10061 - " + text});
-}
-
-TEST_F(ControlSocketTest, UntrustedCertificateRaisesTheErrorEvent) {
-  LoopbackServer server(test_servers::Echo, &Pki().untrusted);
-  control.IsSecured(true);
-  EXPECT_EQ(Open("localhost", server.Port()), 0);
-  ASSERT_EQ(events.errors.size(), 1u);
-  EXPECT_EQ(events.errors[0].first, socket_error::kTlsCertificateUntrusted);
-  EXPECT_TRUE(events.errors[0].second.starts_with("TLS certificate verification failed: ")) << events.errors[0].second;
-  EXPECT_EQ(control.ErrCode(), socket_error::kTlsCertificateUntrusted);
-  EXPECT_EQ(server.Served(), 0);
 }
 
 }  // namespace

@@ -109,6 +109,27 @@ TEST_P(PlainAndTls, PeerCloseDeliversTheDataBeforeClosed) {
   EXPECT_EQ(socket->State(), Socket::kClosed);
 }
 
+// A handler may pump the host again (a host's own wait, a message box); the end of
+// the connection must still come once, after its data.
+TEST_P(PlainAndTls, NestedPumpInsideDataArrivalDoesNotRepeatTheClose) {
+  struct NestedPumpLog : SocketLog {
+    void DataArrival(int32_t count) override {
+      SocketLog::DataArrival(count);
+      host->Pump();
+    }
+    Host* host = nullptr;
+  } nested;
+  nested.host = &host;
+  socket = host.CreateSocket(nested);
+  LoopbackServer server(test_servers::GreetAndClose("+OK bye\r\n"), Tls());
+  socket->Secured(GetParam());
+  socket->Connect(u"127.0.0.1", server.Port());
+  ASSERT_TRUE(PumpUntil(host, [&] { return socket->State() == Socket::kConnected; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // greeting and close both wait
+  ASSERT_TRUE(PumpUntil(host, [&] { return socket->State() != Socket::kConnected; }));
+  EXPECT_EQ(nested.events, (std::vector<std::string>{"data 9", "closed"}));
+}
+
 TEST_F(SocketTest, TextIsTakenFromTheNetworkOnlyWhilePumping) {
   LoopbackServer server(test_servers::Echo);
   ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
