@@ -55,6 +55,15 @@ class MeasuringSink {
  public:
   void text(std::u16string_view s) { add(s.size()); }
   void base64(std::u16string_view data) { add(Base64Length(data.size())); }
+  // `count` times what `write` writes, measured once.
+  template <class Write>
+  void repeat(size_t count, Write write) {
+    MeasuringSink once;
+    write(once);
+    if (count != 0 && once.length_ > (Mime::kMaxMessageLength - length_) / count)
+      throw AutomationError(ErrorNumber::OutOfMemory);
+    length_ += count * once.length_;
+  }
   size_t length() const { return length_; }
 
  private:
@@ -74,6 +83,10 @@ class WritingSink {
     EncodeBase64Text(data, out_);
     out_ += Base64Length(data.size());
   }
+  template <class Write>
+  void repeat(size_t count, Write write) {
+    while (count-- != 0) write(*this);
+  }
 
  private:
   char16_t* out_;
@@ -83,35 +96,41 @@ class WritingSink {
 
 template <class Sink>
 void Mime::write(Sink& sink) const {
-  auto line = [&sink](std::u16string_view label, std::u16string_view value) {
-    sink.text(label);
-    sink.text(value);
-    sink.text(kCrLf);
+  auto line = [](auto& to, std::u16string_view label, std::u16string_view value) {
+    to.text(label);
+    to.text(value);
+    to.text(kCrLf);
   };
-  line(u"To: ", too_);
-  line(u"From: ", from_);
-  line(u"Subject: ", subject_);
-  if (!notification_.empty()) line(u"Disposition-Notification-To: ", notification_);
-  line(u"MIME-Version: 1.0", u"");
-  line(u"Content-Type: multipart/mixed;", u"");
+  line(sink, u"To: ", too_);
+  line(sink, u"From: ", from_);
+  line(sink, u"Subject: ", subject_);
+  if (!notification_.empty()) line(sink, u"Disposition-Notification-To: ", notification_);
+  line(sink, u"MIME-Version: 1.0", u"");
+  line(sink, u"Content-Type: multipart/mixed;", u"");
   sink.text(u" boundary=\"");
   sink.text(kBoundary);
   sink.text(u"\"\r\n\r\n");
-  line(u"This is a multi-part message in MIME format.", u"");
-  const ContentPart empty;
-  for (int32_t id = 1; id >= 1 && id <= count_; ++id) {  // id >= 1 guards the wrap at the top
-    const ContentPart* record = find(id);
-    if (!record) record = &empty;
-    line(u"--", kBoundary);
-    line(u"Content-Type: ", record->type);
-    line(u"Content-Transfer-Encoding: ", record->encoding);
-    sink.text(kCrLf);
-    if (record->encoding == u"base64") {
-      sink.base64(record->data);
-    } else if (record->encoding == u"8bit") {
-      sink.text(record->data);
+  line(sink, u"This is a multi-part message in MIME format.", u"");
+  // Ids 1 to N in order; ids that never held a value are written as empty parts.
+  auto writePart = [&](auto& to, const ContentPart& record) {
+    line(to, u"--", kBoundary);
+    line(to, u"Content-Type: ", record.type);
+    line(to, u"Content-Transfer-Encoding: ", record.encoding);
+    to.text(kCrLf);
+    if (record.encoding == u"base64") {
+      to.base64(record.data);
+    } else if (record.encoding == u"8bit") {
+      to.text(record.data);
     }
-    sink.text(u"\r\n\r\n");
+    to.text(u"\r\n\r\n");
+  };
+  int64_t next = 1;
+  for (auto it = parts_.lower_bound(1);; ++it) {
+    const int64_t id = it == parts_.end() ? int64_t{count_} + 1 : it->first;
+    sink.repeat(static_cast<size_t>(id - next), [&](auto& to) { writePart(to, ContentPart{}); });
+    if (id > count_) break;
+    writePart(sink, it->second);
+    next = id + 1;
   }
   sink.text(u"--");
   sink.text(kBoundary);
