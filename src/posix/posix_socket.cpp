@@ -113,7 +113,10 @@ std::u16string PosixSocket::LocalHostName() const {
   return hostCharset().fromBytes(name);
 }
 
-std::string PosixSocket::Endpoint() const { return host_ + ":" + std::to_string(port_); }
+std::string PosixSocket::Endpoint() const {
+  const bool ipv6 = host_.find(':') != std::string::npos;
+  return (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+}
 
 // --- The calls: they only change what the next pump waits for.
 
@@ -124,7 +127,7 @@ void PosixSocket::Connect(const std::u16string& host, int32_t port) {
   tls_ = secured_;
   if (port < 1 || port > 65535) {
     port_ = 0;
-    FailLater(kInvalidArgument, "Port out of range (" + host_ + ":" + std::to_string(port) + ")");
+    FailLater(kInvalidArgument, "Port out of range: " + std::to_string(port) + " (" + host_ + ")");
     return;
   }
   port_ = static_cast<uint16_t>(port);
@@ -316,6 +319,7 @@ void PosixSocket::ContinueHandshake() {
   if (rc == 1) {
     handshakeWants_ = 0;
     state_ = kConnected;
+    readMore_ = true;  // a record that came with the handshake may already be buffered
     return;
   }
   switch (const int error = SSL_get_error(ssl_, rc)) {

@@ -167,7 +167,7 @@ TEST_F(SocketTest, BadCallsAreReportedByTheNextPumpNotInsideTheCall) {
   EXPECT_TRUE(log.events.empty());
   EXPECT_EQ(socket->State(), Socket::kClosed);
   host.Pump();
-  EXPECT_EQ(log.events, std::vector<std::string>{"error 10022 Port out of range (127.0.0.1:70000)"});
+  EXPECT_EQ(log.events, std::vector<std::string>{"error 10022 Port out of range: 70000 (127.0.0.1)"});
 
   socket->SendData(u"lost");
   EXPECT_EQ(log.events.size(), 1u);
