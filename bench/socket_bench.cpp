@@ -106,7 +106,7 @@ int SendLines() {
   std::printf("(b) SocketSend of %d lines of 78 bytes\n", kLines);
   std::printf("    elapsed             %8.3f s, %ld pumps\n", elapsed, host.pumps);
   std::printf("    lines per second    %8.0f  (%.1f MB/s)\n", kLines / elapsed, total / elapsed / 1e6);
-  std::printf("    CPU (user+sys)      %8.3f s\n", used);
+  std::printf("    CPU (user+sys)      %8.3f s  (whole process, server thread included)\n", used);
   std::printf("    server received     %8zu of %zu bytes\n", received->load(), total);
   control.SocketClose();
   return *received == total ? 0 : 1;
