@@ -53,9 +53,11 @@ int16_t Corvane::SocketClose() {
 std::u16string Corvane::SocketRead() {
   StartCountdown();
   // Waits only for the first data of a connection; nothing more can come once
-  // the socket is closed.
+  // the socket is closed. The second pump of a pass gives text that is still on
+  // its way one more chance, unless the wait is already settled.
   while (ticksLeft_ > 0 && !gotData_ && ws_->State() != Socket::kClosed) {
     host_.Pump();
+    if (gotData_ || TimeIsUp()) break;
     if (ws_->State() == Socket::kConnected) {
       host_.Pump();
       TakeData();

@@ -9,7 +9,7 @@
 #include "harness.h"
 #include "loopback_server.h"
 #include "posix/posix_host.h"
-#include "posix/socket_errors.h"
+#include "transport/socket_errors.h"
 
 namespace corvane::integration {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "posix/socket_errors.h"
+#include "transport/socket_errors.h"
 #include "text/charset.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "posix/socket_errors.h"
+#include "transport/socket_errors.h"
 #include "windows/ansi_charset.h"
 #include "windows/host/win32_host.h"
 #include "windows/host/winsock_socket.h"
