@@ -20,6 +20,9 @@ std::wstring guidText(REFGUID guid) {
   return text;
 }
 
+constexpr DWORD kControlMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE |
+                                     OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT;
+
 // Sets value `name` (nullptr: the default value) of HKEY_CLASSES_ROOT\key.
 void writeString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
   HKEY handle = nullptr;
@@ -60,6 +63,13 @@ void registerClass(const ServerClass& entry, const std::wstring& serverPath, con
               std::to_wstring(library.wMajorVerNum) + L"." + std::to_wstring(library.wMinorVerNum));
   writeString(entry.progId, nullptr, entry.description);
   writeString(std::wstring(entry.progId) + L"\\CLSID", nullptr, clsid);
+  if (entry.control) {
+    writeString(key + L"\\Control", nullptr, L"");
+    // For the content aspect: set the client site first, activate when visible,
+    // recompose on resize, no link inside, inside-out activation.
+    writeString(key + L"\\MiscStatus", nullptr, L"0");
+    writeString(key + L"\\MiscStatus\\1", nullptr, std::to_wstring(kControlMiscStatus));
+  }
 }
 
 }  // namespace

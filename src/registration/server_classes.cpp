@@ -1,17 +1,19 @@
 #include "server_classes.h"
 
 #include "corvane_idl.h"
+#include "corvane_object.h"
 #include "mime_object.h"
 
 namespace corvane::win {
 
 namespace {
 
-// Only classes that work are served and registered. The control `Corvane` (which
-// also needs the control keys: Control, MiscStatus, ToolboxBitmap32) and the
-// property pages `pagPOP3` and `pagSMTP` join this table when they do.
+// Only classes that work are served and registered. The property pages `pagPOP3`
+// and `pagSMTP` join this table when they do, and the control's ToolboxBitmap32
+// key with its bitmap.
 constexpr ServerClass kClasses[] = {
-    {&CLSID_MIME, L"prjCorvane.MIME", L"Corvane MIME message composer", createMimeObject},
+    {&CLSID_Corvane, L"prjCorvane.Corvane", L"Corvane mail control", createCorvaneControl, true},
+    {&CLSID_MIME, L"prjCorvane.MIME", L"Corvane MIME message composer", createMimeObject, false},
 };
 
 }  // namespace

@@ -13,6 +13,7 @@ struct ServerClass {
   const wchar_t* progId;
   const wchar_t* description;
   CreateFunction create;
+  bool control;  // an ActiveX control: registered with the Control and MiscStatus keys
 };
 
 std::span<const ServerClass> serverClasses();

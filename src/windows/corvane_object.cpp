@@ -1,0 +1,433 @@
+// Winsock wants its headers before <windows.h>: the host comes first.
+#include "windows/host/win32_host.h"
+
+#include "corvane_object.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+#include <wrl/client.h>
+
+#include <cwchar>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#include "bstr.h"
+#include "control/corvane.h"
+#include "corvane_idl.h"
+#include "dispatch_object.h"
+
+namespace corvane::win {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// Dispatch identifiers of __Corvane.
+constexpr DISPID kErrorEvent = 1;
+constexpr DISPID kDebuggerEvent = 2;
+
+VARIANT_BOOL toVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// Gives a by-reference string argument what the core left in it; the caller's
+// string stays as it was when nothing changed.
+void storeString(BSTR* argument, const std::u16string& value) {
+  if (fromBstr(*argument) == value) return;
+  const BSTR copy = toBstr(value);
+  SysFreeString(*argument);
+  *argument = copy;
+}
+
+// A string handed to event handlers by reference: a handler may free it and put
+// another in its place, so it is freed only once the event is over.
+struct EventString {
+  explicit EventString(const std::u16string& text) : value(toBstr(text)) {}
+  ~EventString() { SysFreeString(value); }
+  EventString(const EventString&) = delete;
+  EventString& operator=(const EventString&) = delete;
+  BSTR value;
+};
+
+// One outgoing interface of the control and the sinks advised on it, in the
+// order they came. It lives inside the control and shares its reference count.
+template <class Sink>
+class ConnectionPoint final : public IConnectionPoint {
+ public:
+  ConnectionPoint(IConnectionPointContainer& container, REFIID iid) : container_(container), iid_(iid) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
+    *object = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return container_.AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return container_.Release(); }
+
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+    if (!iid) return E_POINTER;
+    *iid = iid_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override {
+    if (!container) return E_POINTER;
+    container_.AddRef();
+    *container = &container_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+    if (!cookie) return E_POINTER;
+    *cookie = 0;
+    if (!sink) return E_POINTER;
+    ComPtr<Sink> typed;
+    // Asked for by the outgoing interface's own identifier: a sink answers to it
+    // only if it implements that interface.
+    if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(typed.GetAddressOf()))))
+      return CONNECT_E_CANNOTCONNECT;
+    try {
+      sinks_.emplace_back(nextCookie_, std::move(typed));
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    *cookie = nextCookie_++;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+      if (it->first == cookie) {
+        sinks_.erase(it);
+        return S_OK;
+      }
+    }
+    return CONNECT_E_NOCONNECTION;
+  }
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override {
+    if (connections) *connections = nullptr;
+    return E_NOTIMPL;
+  }
+
+  // The sinks advised now: a handler may unadvise while an event is being raised.
+  std::vector<ComPtr<Sink>> sinks() const {
+    std::vector<ComPtr<Sink>> current;
+    current.reserve(sinks_.size());
+    for (const auto& entry : sinks_) current.push_back(entry.second);
+    return current;
+  }
+
+ private:
+  IConnectionPointContainer& container_;
+  const IID iid_;
+  std::vector<std::pair<DWORD, ComPtr<Sink>>> sinks_;
+  DWORD nextCookie_ = 1;
+};
+
+class CorvaneControl final : public DispatchObject<_Corvane>,
+                             public IConnectionPointContainer,
+                             public IProvideClassInfo2,
+                             private ControlEvents {
+ public:
+  static constexpr const wchar_t* kSource = L"prjCorvane.Corvane";
+
+  CorvaneControl()
+      : DispatchObject(kSource),
+        events_(*this, DIID___Corvane),
+        propertyNotices_(*this, IID_IPropertyNotifySink),
+        core_(host_, *this) {
+    ComPtr<ITypeLib> library;
+    check(loadModuleTypeLib(&library));
+    check(library->GetTypeInfoOfGuid(CLSID_Corvane, &classInfo_));
+    host_.setPropertyChanged([this](const std::u16string& name) { notifyPropertyChanged(name); });
+    // Created by a script or another automation client: a new instance with no
+    // saved settings.
+    core_.InitProperties();
+  }
+
+  // --- IUnknown, shared by every interface of the object
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    return DispatchObject::QueryInterface(riid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return DispatchObject::Release(); }
+
+  // --- IProvideClassInfo2
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    return classInfo_.CopyTo(info);
+  }
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override {
+    if (!guid) return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+      *guid = GUID_NULL;
+      return E_INVALIDARG;
+    }
+    *guid = DIID___Corvane;
+    return S_OK;
+  }
+
+  // --- IConnectionPointContainer
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
+    if (points) *points = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+    if (!point) return E_POINTER;
+    *point = nullptr;
+    if (riid == DIID___Corvane)
+      *point = &events_;
+    else if (riid == IID_IPropertyNotifySink)
+      *point = &propertyNotices_;
+    else
+      return CONNECT_E_NOCONNECTION;
+    (*point)->AddRef();
+    return S_OK;
+  }
+
+  // --- Error reporting and tracing
+  HRESULT STDMETHODCALLTYPE get_Debug_(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.Debug_()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE put_Debug_(VARIANT_BOOL value) override {
+    return call([&] { core_.Debug_(value != VARIANT_FALSE); });
+  }
+  HRESULT STDMETHODCALLTYPE get_ErrCode(short* result) override {
+    return call([&] { *result = core_.ErrCode(); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE ErrString(short* n, BSTR* result) override {
+    return getString(result, [&] { return corvane::Corvane::ErrString(*n); }, n);
+  }
+
+  // --- Small properties
+  HRESULT STDMETHODCALLTYPE get_IsSecured(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.IsSecured()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE put_IsSecured(VARIANT_BOOL* value) override {
+    return call([&] { core_.IsSecured(*value != VARIANT_FALSE); }, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_POP3SessionActive(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.POP3SessionActive()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE get_Busy(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.Busy()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE put_Timeout(short value) override {
+    return call([&] { core_.Timeout(value); });
+  }
+  HRESULT STDMETHODCALLTYPE get_Timeout(short* result) override {
+    return call([&] { *result = core_.Timeout(); }, result);
+  }
+
+  // --- The control as a raw text socket
+  HRESULT STDMETHODCALLTYPE SocketOpen(BSTR* iP, short* Port, short* result) override {
+    return call(
+        [&] {
+          std::u16string host = fromBstr(*iP);
+          int16_t port = *Port;
+          *result = core_.SocketOpen(host, port);
+          storeString(iP, host);
+          *Port = port;
+        },
+        iP, Port, result);
+  }
+  HRESULT STDMETHODCALLTYPE SocketClose(short* result) override {
+    return call([&] { *result = core_.SocketClose(); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE SocketRead(BSTR* result) override {
+    return getString(result, [&] { return core_.SocketRead(); });
+  }
+  HRESULT STDMETHODCALLTYPE SocketSend(BSTR* Mess, short* result) override {
+    return call(
+        [&] {
+          std::u16string text = fromBstr(*Mess);
+          *result = core_.SocketSend(text);
+          storeString(Mess, text);
+        },
+        Mess, result);
+  }
+
+  // --- Text
+  HRESULT STDMETHODCALLTYPE z_URLEnc_EncodeEx(BSTR* si, short* mask, BSTR* result) override {
+    return call(
+        [&] {
+          *result = nullptr;
+          std::u16string text = fromBstr(*si);
+          int16_t bits = *mask;
+          const BSTR encoded = toBstr(core_.z_URLEnc_EncodeEx(text, bits));
+          try {
+            storeString(si, text);
+          } catch (...) {
+            SysFreeString(encoded);
+            throw;
+          }
+          *mask = bits;
+          *result = encoded;
+        },
+        si, mask, result);
+  }
+
+  // --- The MIME facade: the members that pass values through unchanged
+  HRESULT STDMETHODCALLTYPE get_MimeFrom(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeObj().From(); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeTo(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeObj().Too(); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeNotification(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeObj().Notification(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeSubject(BSTR value) override {
+    return call([&] { core_.MimeObj().Subject(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeSubject(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeObj().Subject(); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeContentCount(LONG* result) override {
+    return call([&] { *result = core_.MimeObj().ContentCount(); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeContentType(LONG id, BSTR value) override {
+    return call([&] { core_.MimeObj().ContentType(id, fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeContentType(LONG id, BSTR* result) override {
+    return getString(result, [&] { return core_.MimeObj().ContentType(id); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeContentEncoding(LONG id, BSTR* value) override {
+    return call([&] { core_.MimeObj().ContentEncoding(id, fromBstr(*value)); }, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeContentEncoding(LONG id, BSTR* result) override {
+    return getString(result, [&] { return core_.MimeObj().ContentEncoding(id); });
+  }
+
+  // --- Members still to come: the POP3 and SMTP operations, the connection
+  // settings, and the facade members with rules of their own (the address puts
+  // and the content adds). Each answers E_NOTIMPL, named in the error.
+  HRESULT STDMETHODCALLTYPE POP3Login(VARIANT_BOOL*) override { return notImplemented(L"POP3Login"); }
+  HRESULT STDMETHODCALLTYPE POP3Logout(VARIANT_BOOL*) override { return notImplemented(L"POP3Logout"); }
+  HRESULT STDMETHODCALLTYPE Reset(VARIANT_BOOL*) override { return notImplemented(L"Reset"); }
+  HRESULT STDMETHODCALLTYPE Delete(short*, VARIANT_BOOL*) override { return notImplemented(L"Delete"); }
+  HRESULT STDMETHODCALLTYPE Retrieve(short*, BSTR*) override { return notImplemented(L"Retrieve"); }
+  HRESULT STDMETHODCALLTYPE Size(short*, LONG*) override { return notImplemented(L"Size"); }
+  HRESULT STDMETHODCALLTYPE get_MailBoxCount(short*) override { return notImplemented(L"MailBoxCount"); }
+  HRESULT STDMETHODCALLTYPE get_MailBoxSize(LONG*) override { return notImplemented(L"MailBoxSize"); }
+  HRESULT STDMETHODCALLTYPE SMTPLogin(VARIANT_BOOL*) override { return notImplemented(L"SMTPLogin"); }
+  HRESULT STDMETHODCALLTYPE SMTPLogout(VARIANT_BOOL*) override { return notImplemented(L"SMTPLogout"); }
+  HRESULT STDMETHODCALLTYPE Send(BSTR*, BSTR*, BSTR*, BSTR*, VARIANT_BOOL*) override {
+    return notImplemented(L"Send");
+  }
+  HRESULT STDMETHODCALLTYPE SendMime(short*) override { return notImplemented(L"SendMime"); }
+  HRESULT STDMETHODCALLTYPE get_POP3host(BSTR*) override { return notImplemented(L"POP3host"); }
+  HRESULT STDMETHODCALLTYPE put_POP3host(BSTR) override { return notImplemented(L"POP3host"); }
+  HRESULT STDMETHODCALLTYPE get_SMTPhost(BSTR*) override { return notImplemented(L"SMTPhost"); }
+  HRESULT STDMETHODCALLTYPE put_SMTPhost(BSTR) override { return notImplemented(L"SMTPhost"); }
+  HRESULT STDMETHODCALLTYPE get_POP3user(BSTR*) override { return notImplemented(L"POP3user"); }
+  HRESULT STDMETHODCALLTYPE put_POP3user(BSTR) override { return notImplemented(L"POP3user"); }
+  HRESULT STDMETHODCALLTYPE get_POP3password(BSTR*) override { return notImplemented(L"POP3password"); }
+  HRESULT STDMETHODCALLTYPE put_POP3password(BSTR) override { return notImplemented(L"POP3password"); }
+  HRESULT STDMETHODCALLTYPE get_SMTPsender(BSTR*) override { return notImplemented(L"SMTPsender"); }
+  HRESULT STDMETHODCALLTYPE put_SMTPsender(BSTR) override { return notImplemented(L"SMTPsender"); }
+  HRESULT STDMETHODCALLTYPE put_MimeFrom(BSTR) override { return notImplemented(L"MimeFrom"); }
+  HRESULT STDMETHODCALLTYPE put_MimeTo(BSTR) override { return notImplemented(L"MimeTo"); }
+  HRESULT STDMETHODCALLTYPE put_MimeNotification(BSTR) override { return notImplemented(L"MimeNotification"); }
+  HRESULT STDMETHODCALLTYPE MimeContentAdd(LONG, BSTR, VARIANT*) override {
+    return notImplemented(L"MimeContentAdd");
+  }
+  HRESULT STDMETHODCALLTYPE MimeContentAddFromFile(LONG, BSTR, BSTR, VARIANT*) override {
+    return notImplemented(L"MimeContentAddFromFile");
+  }
+
+ protected:
+  void* findInterface(REFIID riid) override {
+    if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
+    if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
+      return static_cast<IProvideClassInfo2*>(this);
+    return DispatchObject::findInterface(riid);
+  }
+
+ private:
+  // --- ControlEvents: __Corvane raised to every sink, with typed references to
+  // the values as the type library declares them. Each sink sees what the ones
+  // before it left; the control goes on with what the last one left.
+  void Error(int16_t& code, std::u16string& text, bool& cancel) override {
+    short eventCode = code;
+    EventString eventText(text);
+    VARIANT_BOOL eventCancel = toVariantBool(cancel);
+    VARIANT arguments[3];  // the last parameter first
+    V_VT(&arguments[0]) = VT_BYREF | VT_BOOL;
+    V_BOOLREF(&arguments[0]) = &eventCancel;
+    V_VT(&arguments[1]) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&arguments[1]) = &eventText.value;
+    V_VT(&arguments[2]) = VT_BYREF | VT_I2;
+    V_I2REF(&arguments[2]) = &eventCode;
+    raise(kErrorEvent, arguments);
+    code = eventCode;
+    text = fromBstr(eventText.value);
+    cancel = eventCancel != VARIANT_FALSE;
+  }
+
+  // What a handler leaves in `info` is not used.
+  void Debugger(std::u16string& info) override {
+    EventString line(info);
+    VARIANT arguments[1];
+    V_VT(&arguments[0]) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&arguments[0]) = &line.value;
+    raise(kDebuggerEvent, arguments);
+  }
+
+  template <size_t N>
+  void raise(DISPID event, VARIANT (&arguments)[N]) {
+    const ComPtr<_Corvane> keepAlive(this);  // a handler may drop the last reference of its own
+    DISPPARAMS params{arguments, nullptr, static_cast<UINT>(N), 0};
+    // A handler's failure is its own affair: the control goes on.
+    for (const ComPtr<IDispatch>& sink : events_.sinks())
+      sink->Invoke(event, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+  }
+
+  // The host's property-change notice, as IPropertyNotifySink::OnChanged with the
+  // property's dispatch identifier.
+  void notifyPropertyChanged(const std::u16string& name) {
+    std::wstring wide = toWide(name);
+    LPOLESTR names[] = {wide.data()};
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return;
+    const ComPtr<_Corvane> keepAlive(this);
+    for (const ComPtr<IPropertyNotifySink>& sink : propertyNotices_.sinks()) sink->OnChanged(id);
+  }
+
+  template <class Getter, class... Pointers>
+  HRESULT getString(BSTR* result, Getter value, Pointers... required) const {
+    return call(
+        [&] {
+          *result = nullptr;
+          *result = toBstr(value());
+        },
+        result, required...);
+  }
+
+  static HRESULT notImplemented(const wchar_t* member) noexcept {
+    ComPtr<ICreateErrorInfo> create;
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(CreateErrorInfo(&create)) && SUCCEEDED(create.As(&info))) {
+      wchar_t description[96];
+      std::swprintf(description, std::size(description), L"%ls is not implemented yet", member);
+      create->SetGUID(IID__Corvane);
+      create->SetSource(const_cast<LPOLESTR>(kSource));
+      create->SetDescription(description);
+      SetErrorInfo(0, info.Get());
+    }
+    return E_NOTIMPL;
+  }
+
+  ComPtr<ITypeInfo> classInfo_;
+  ConnectionPoint<IDispatch> events_;
+  ConnectionPoint<IPropertyNotifySink> propertyNotices_;
+  Win32Host host_;         // before the core, which lives on it
+  corvane::Corvane core_;  // destroyed first: its socket and timer use the host's window
+};
+
+}  // namespace
+
+HRESULT createCorvaneControl(REFIID riid, void** object) noexcept {
+  return createObject<CorvaneControl>(riid, object);
+}
+
+}  // namespace corvane::win
