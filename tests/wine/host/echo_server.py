@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Loopback echo servers for the Wine host test.
+"""Loopback servers for the Wine tests.
 
-Listens on 127.0.0.1: one plain port and one TLS port per certificate given.
-Each connection gets back what it sends; a piece holding the line "LATER" comes
-back after 0.3 s; after a line "QUIT" the server closes the connection (a TLS
-connection with a close_notify first). Writes the ports, in the order
-plain, then the certificates, then a port where nothing listens, to PORTS_FILE
-once everything listens.
+Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate given,
+and a sink port. An echo connection gets back what it sends; a piece holding the
+line "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
+connection (a TLS connection with a close_notify first). A sink connection never
+gets anything: what it sends is read and dropped, and when it ends the server
+prints "sink: N bytes". Once everything listens, writes one line "NAME PORT" per
+server to PORTS_FILE: "plain", the name of each certificate, "sink", and
+"refused", a port where nothing listens.
 """
 import argparse
 import os
@@ -38,6 +40,21 @@ def echo(conn):
         conn.close()
 
 
+def sink(conn):
+    received = 0
+    try:
+        while True:
+            data = conn.recv(65536)
+            if not data:
+                break
+            received += len(data)
+    except OSError:
+        pass
+    finally:
+        conn.close()
+    print(f"sink: {received} bytes", flush=True)
+
+
 def serve(listener, context):
     while True:
         conn, _ = listener.accept()
@@ -56,6 +73,12 @@ def serve(listener, context):
         threading.Thread(target=handle, daemon=True).start()
 
 
+def serve_sink(listener):
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=sink, args=(conn,), daemon=True).start()
+
+
 def listen():
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -67,25 +90,31 @@ def listen():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("ports_file")
-    parser.add_argument("certificates", nargs="*", metavar="CERT:KEY")
+    parser.add_argument("certificates", nargs="*", metavar="NAME=CERT:KEY")
     args = parser.parse_args()
 
+    names = ["plain"]
     contexts = [None]
-    for pair in args.certificates:
+    for entry in args.certificates:
+        name, pair = entry.split("=", 1)
         cert, key = pair.split(":")
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
+        names.append(name)
         contexts.append(context)
     listeners = [listen() for _ in contexts]
+    sink_listener = listen()
     with listen() as unused:
         refused = unused.getsockname()[1]
-    ports = [l.getsockname()[1] for l in listeners] + [refused]
+    ports = [(n, l.getsockname()[1]) for n, l in zip(names, listeners)]
+    ports += [("sink", sink_listener.getsockname()[1]), ("refused", refused)]
 
     threads = [threading.Thread(target=serve, args=(l, c), daemon=True) for l, c in zip(listeners, contexts)]
+    threads.append(threading.Thread(target=serve_sink, args=(sink_listener,), daemon=True))
     for thread in threads:
         thread.start()
     with open(args.ports_file + ".tmp", "w") as out:
-        out.write(" ".join(map(str, ports)) + "\n")
+        out.writelines(f"{name} {port}\n" for name, port in ports)
     os.rename(args.ports_file + ".tmp", args.ports_file)
     for thread in threads:
         thread.join()

@@ -1,87 +1,57 @@
-#!/bin/sh
-# The script host's own tests, under Wine in a fresh prefix.
+#!/usr/bin/env bash
+# The script host's own tests, under Wine.
 #
 #   tests/wine/scripthost/selftest.sh [build folder]     (default: build/win64)
 #
 # Builds scripthost.exe and the test event source in that (configured) folder,
-# registers the event source in a new prefix, runs each script and compares its
-# exit code, its output and its error report. Prints "N passed, M failed".
-set -u
+# registers the event source in a Wine prefix (see scripts/lib/wine.sh), runs each
+# script and compares its exit code, its output and its error report. Prints
+# "N passed, M failed".
+[ -n "${BASH_VERSION:-}" ] || exec bash "$0" "$@"
+set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../../.." && pwd)
-build=${1:-$root/build/win64}
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    echo "no configured build in $build: run 'cmake --preset win64' first" >&2
-    exit 2
+if [[ -n ${1:-} ]]; then
+  CORVANE_WIN64_BUILD=$(cd "$1" && pwd) || exit 2
+  export CORVANE_WIN64_BUILD
 fi
+source "$here/../../../scripts/lib/wine.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/scripthost-selftest.XXXXXX") || exit 2
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all LC_ALL=C WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-    timeout 30 "$wineserver" -k >/dev/null 2>&1
-    timeout 30 "$wineserver" -w >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# setup STEP COMMAND...: runs one preparation step, its output in a log shown on failure.
-setup() {
-    step=$1
-    shift
-    if ! "$@" >"$work/$step.log" 2>&1; then
-        echo "setup failed: $step" >&2
-        cat "$work/$step.log" >&2
-        exit 2
-    fi
-}
-
-setup build timeout 900 cmake --build "$build" -j2 --target scripthost scripthost_event_source
-mkdir -p "$WINEPREFIX"
-timeout 30 "$wineserver" -p 60 >/dev/null 2>&1
-setup wineboot timeout 180 "$wine" wineboot -i
+wine_begin scripthost
+wine_build scripthost scripthost_event_source
 mkdir -p "$WINEPREFIX/drive_c/scripthost"
-cp "$build/scripthost.exe" "$build/tests/wine/scripthost/event_source.dll" "$WINEPREFIX/drive_c/scripthost/"
-setup regsvr32 timeout 60 "$wine" regsvr32 /s 'C:\scripthost\event_source.dll'
-
-passed=0
-failed=0
+cp "$wine_build/scripthost.exe" "$wine_build/tests/wine/scripthost/event_source.dll" "$WINEPREFIX/drive_c/scripthost/"
+wine_run 60 "$work/regsvr32.log" regsvr32 /s 'C:\scripthost\event_source.dll' ||
+  give_up "the test event source registers" "$work/regsvr32.log"
 
 # check NAME EXIT_CODE STDOUT STDERR_PART [SCRIPT ARGS...]
 # Runs scripthost.exe in the selftest folder. STDOUT is the whole expected
 # output (lines without the last line feed); STDERR_PART is text the error
 # report must contain, or empty when nothing may be written to stderr.
 check() {
-    name=$1 want_code=$2 want_out=$3 want_err=$4
-    shift 4
-    out="$work/$name.out" err="$work/$name.err" want="$work/$name.want"
-    (cd "$here/selftest" && timeout 60 "$wine" 'C:\scripthost\scripthost.exe' "$@" >"$out" 2>"$err")
-    code=$?
-    if [ -n "$want_out" ]; then printf '%s\n' "$want_out" >"$want"; else : >"$want"; fi
+  local name=$1 want_code=$2 want_out=$3 want_err=$4
+  shift 4
+  local out=$work/$name.out err=$work/$name.err want=$work/$name.want code problems=
+  (cd "$here/selftest" && timeout 60 "$wine" 'C:\scripthost\scripthost.exe' "$@" >"$out" 2>"$err" </dev/null)
+  code=$?
+  if [[ -n $want_out ]]; then printf '%s\n' "$want_out" >"$want"; else : >"$want"; fi
 
-    problems=""
-    [ "$code" -eq "$want_code" ] || problems="$problems exit code $code, expected $want_code;"
-    cmp -s "$want" "$out" || problems="$problems output differs;"
-    if [ -z "$want_err" ]; then
-        [ ! -s "$err" ] || problems="$problems unexpected error report;"
-    elif ! grep -qF -- "$want_err" "$err"; then
-        problems="$problems error report lacks '$want_err';"
-    fi
+  [[ $code -eq $want_code ]] || problems="$problems exit code $code, expected $want_code;"
+  cmp -s "$want" "$out" || problems="$problems output differs;"
+  if [[ -z $want_err ]]; then
+    [[ ! -s $err ]] || problems="$problems unexpected error report;"
+  elif ! grep -qF -- "$want_err" "$err"; then
+    problems="$problems error report lacks '$want_err';"
+  fi
 
-    if [ -z "$problems" ]; then
-        passed=$((passed + 1))
-        echo "ok    $name"
-    else
-        failed=$((failed + 1))
-        echo "FAIL  $name:$problems"
-        echo "  --- expected output"; sed 's/^/  /' "$want"
-        echo "  --- output"; sed 's/^/  /' "$out"
-        echo "  --- error report"; sed 's/^/  /' "$err"
-    fi
+  if [[ -z $problems ]]; then
+    pass "$name"
+  else
+    fail "$name:$problems"
+    echo "  --- expected output"; sed 's/^/  /' "$want"
+    echo "  --- output"; sed 's/^/  /' "$out"
+    echo "  --- error report"; sed 's/^/  /' "$err"
+  fi
 }
 
 check echo_vbs 0 "hello 42 True False
@@ -131,6 +101,3 @@ check quit_in_handler 3 "quitting" "" quit_in_handler.vbs
 check usage 2 "" "usage: scripthost.exe <file.vbs|file.js>"
 check unknown_language 2 "" "cannot tell the script language of event_source.idl" event_source.idl
 check missing_file 2 "" "cannot read no_such_script.vbs" no_such_script.vbs
-
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]

@@ -1,0 +1,250 @@
+# shellcheck shell=bash
+# The harness of the Wine test suites, sourced by each of them: a Wine prefix with
+# its wineserver, the build of the win64 programs a suite needs, checks counted
+# into "N passed, M failed", a test certificate authority trusted inside the
+# prefix, the loopback servers, and the clean-up.
+#
+# A suite run on its own makes a fresh, throw-away prefix. Under
+# scripts/wine-suites.sh every suite works in the one prefix that the runner made
+# (CORVANE_WINE_SHARED names its folder), and the runner cleans up.
+#
+# Every Wine program runs with a time limit and its output in a file, never in a
+# pipe: Wine's background processes inherit the output and could hold a pipe open
+# for ever. KEEP=1 keeps the folder (prefix, certificates, logs) for a look
+# afterwards. CORVANE_WIN64_BUILD names another win64 build folder.
+
+wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+wine_build=${CORVANE_WIN64_BUILD:-$wine_root/build/win64}
+wine_bin=$wine_build/tests/wine  # the helper programs of the win64 build
+
+export WINEDEBUG=-all LC_ALL=C WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY  # nothing may open a window, except through wine_with_display
+
+passed=0
+failed=0
+
+pass() {  # what
+  passed=$((passed + 1))
+  echo "ok - $1"
+}
+
+fail() {  # what [log to show]
+  failed=$((failed + 1))
+  echo "not ok - $1"
+  if [[ -n ${2:-} && -s $2 ]]; then tail -n 30 "$2" | sed 's/^/    /'; fi
+  return 0
+}
+
+# Ends the suite at once after a failed step that later checks depend on.
+give_up() {  # what [log to show]
+  fail "$@"
+  exit 1
+}
+
+wine_path() {  # unix path -> the same file as Wine's programs see it
+  local path=$1
+  echo "Z:${path//\//\\}"
+}
+
+wine_run() {  # seconds log program arguments...
+  local seconds=$1 log=$2
+  shift 2
+  timeout "$seconds" "$wine" "$@" >"$log" 2>&1 </dev/null
+}
+
+wine_start_server() {
+  "$wineserver" -p >/dev/null 2>&1 </dev/null
+}
+
+wine_stop_server() {
+  timeout 30 "$wineserver" -k >/dev/null 2>&1
+  timeout 30 "$wineserver" -w >/dev/null 2>&1
+  return 0
+}
+
+# Sets up the suite `name`: its folder $work for logs, and the prefix, a fresh
+# one or the shared one. Prints the summary and sets the exit status at the end.
+wine_begin() {  # name
+  local name=$1
+  for program in "$wine" "$wineserver"; do
+    [[ -x $program ]] || { echo "$name: $program not found (install wine64)" >&2; exit 2; }
+  done
+  if [[ -n ${CORVANE_WINE_SHARED:-} ]]; then
+    wine_state=$CORVANE_WINE_SHARED
+    wine_owner=
+  else
+    wine_state=$(mktemp -d "/tmp/corvane-wine-$name.XXXXXX") || exit 2
+    wine_owner=1
+  fi
+  work=$wine_state/$name
+  mkdir -p "$work"
+  export WINEPREFIX=$wine_state/prefix
+  trap wine_end EXIT
+  trap 'exit 130' INT TERM
+  if [[ -n $wine_owner ]]; then
+    wine_boot || give_up "a fresh Wine prefix" "$wine_state/wineboot.log"
+  fi
+}
+
+wine_boot() {
+  mkdir -p "$WINEPREFIX"
+  wine_start_server
+  wine_run 300 "$wine_state/wineboot.log" wineboot -i
+}
+
+# Stops everything the prefix's owner started and removes its folder.
+wine_teardown() {
+  if [[ -s $wine_state/servers.pid ]]; then kill "$(cat "$wine_state/servers.pid")" 2>/dev/null; fi
+  wine_stop_server
+  if [[ -n ${KEEP:-} ]]; then echo "kept $wine_state"; else rm -rf "$wine_state"; fi
+}
+
+# Functions run when the suite ends, however it ends, before the clean-up: a suite
+# that registers a server unregisters it in one.
+wine_end_steps=()
+wine_at_end() {  # function
+  wine_end_steps+=("$1")
+}
+
+wine_end() {
+  local step
+  for step in "${wine_end_steps[@]}"; do "$step"; done
+  [[ -n ${wine_owner:-} ]] && wine_teardown
+  echo "$passed passed, $failed failed"
+  [[ $passed -gt 0 && $failed -eq 0 ]] && exit 0
+  exit 1
+}
+
+# Builds targets of the win64 build, configuring the default build folder first
+# when it has never been configured.
+wine_build() {  # targets...
+  local log=$work/build.log
+  if [[ ! -f $wine_build/build.ninja ]]; then
+    [[ -z ${CORVANE_WIN64_BUILD:-} ]] || give_up "a configured build in $wine_build"
+    (cd "$wine_root" && timeout 600 cmake --preset win64) >"$log" 2>&1 || give_up "cmake --preset win64" "$log"
+  fi
+  timeout 1800 cmake --build "$wine_build" -j2 --target "$@" >"$log" 2>&1 || give_up "building $*" "$log"
+}
+
+# Runs a test program that prints "ok - ..." and "not ok - ..." (or "ok  ..." and
+# "FAIL ...") per check and ends with "RESULT PASS", "RESULT FAIL" or "N passed,
+# M failed"; counts its checks. Its exit status must agree: 0 when all passed, 1
+# when some failed.
+wine_checks() {  # name seconds program arguments...
+  wine_count_checks wine_run "$@"
+}
+
+# The same on an X display of its own (wine_with_display).
+wine_display_checks() {  # name seconds program arguments...
+  wine_count_checks wine_with_display "$@"
+}
+
+trim() {  # text without its leading blanks
+  echo "${1#"${1%%[! ]*}"}"
+}
+
+wine_count_checks() {  # runner name seconds program arguments...
+  local runner=$1 name=$2 seconds=$3 log=$work/$2.log status line ended='' before=$failed want=0
+  shift 3
+  "$runner" "$seconds" "$log.raw" "$@"
+  status=$?
+  tr -d '\r' <"$log.raw" >"$log"
+  while IFS= read -r line; do
+    case $line in
+      "ok - "*) pass "$name: ${line#ok - }" ;;
+      "ok  "*) pass "$name: $(trim "${line#ok}")" ;;
+      "not ok - "*) fail "$name: ${line#not ok - }" ;;
+      "FAIL "*) fail "$name: $(trim "${line#FAIL}")" ;;
+      "RESULT PASS" | "RESULT FAIL" | [0-9]*" passed, "[0-9]*" failed") ended=1 ;;
+    esac
+  done <"$log"
+  [[ $failed -gt $before ]] && want=1
+  if [[ -z $ended || $status -ne $want ]]; then fail "$name ran to its end (exit status $status)" "$log"; fi
+}
+
+# Test certificates: a trusted authority, a second one that nobody trusts, and
+# server certificates for localhost from both, and one made out to another name.
+wine_make_certificates() {  # folder
+  (
+    cd "$1" || exit 1
+    cat >openssl.cnf <<'CNF'
+[req]
+distinguished_name = dn
+[dn]
+[authority]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+[localhost]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost,IP:127.0.0.1
+[elsewhere]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:elsewhere.test
+CNF
+    authority() {  # name subject
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$2" -config openssl.cnf -extensions authority \
+        -keyout "$1.key" -out "$1.pem"
+    }
+    server() {  # name authority subject extensions
+      openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$3" -config openssl.cnf -keyout "$1.key" -out "$1.csr" &&
+        openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial -days 2 -extfile openssl.cnf \
+          -extensions "$4" -out "$1.pem"
+    }
+    authority ca "Corvane Test CA" && authority stranger "Corvane Stranger CA" &&
+      server trusted ca localhost localhost && server untrusted stranger localhost localhost &&
+      server wrongname ca elsewhere.test elsewhere && openssl x509 -in ca.pem -outform DER -out ca.der
+  ) >"$1/openssl.log" 2>&1
+}
+
+# The test authority trusted inside the prefix, and the loopback servers of
+# tests/wine/host/echo_server.py, started once per prefix. Sets port_plain,
+# port_tls (trusted, for localhost), port_untrusted, port_wrongname, port_sink and
+# port_refused, and wine_servers_log, where the sink server reports what it got.
+# Schannel under Wine cannot match IP entries of a certificate: TLS clients
+# connect to "localhost".
+wine_servers() {
+  local pki=$wine_state/pki name port
+  if [[ ! -s $pki/ports ]]; then
+    wine_build corvane_trust_ca
+    mkdir -p "$pki"
+    wine_make_certificates "$pki" || give_up "test certificates (openssl)" "$pki/openssl.log"
+    wine_run 60 "$pki/trust.log" "$wine_bin/corvane_trust_ca.exe" "$(wine_path "$pki/ca.der")" ||
+      give_up "trusting the test authority in the prefix" "$pki/trust.log"
+    python3 "$wine_root/tests/wine/host/echo_server.py" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
+      untrusted="$pki/untrusted.pem:$pki/untrusted.key" wrongname="$pki/wrongname.pem:$pki/wrongname.key" \
+      >"$pki/servers.log" 2>&1 </dev/null &
+    echo $! >"$wine_state/servers.pid"
+    for _ in $(seq 100); do
+      [[ -s $pki/ports ]] && break
+      sleep 0.1
+    done
+    [[ -s $pki/ports ]] || give_up "the loopback servers start" "$pki/servers.log"
+  fi
+  wine_servers_log=$pki/servers.log
+  while read -r name port; do printf -v "port_$name" %s "$port"; done <"$pki/ports"
+}
+
+# Runs a Wine program on an X display of its own (Xvfb), for checks of what must
+# show a window. The wineserver is restarted before, so that the program's desktop
+# gets the display, and after, so that later programs run without one again.
+wine_with_display() {  # seconds log program arguments...
+  local seconds=$1 log=$2 status
+  shift 2
+  command -v xvfb-run >/dev/null || { echo "xvfb-run not found (install xvfb xauth)" >"$log"; return 2; }
+  wine_stop_server
+  wine_start_server
+  # The time limit is inside, so xvfb-run always ends its X server itself.
+  timeout $((seconds + 60)) xvfb-run -a -s "-screen 0 800x600x24" timeout "$seconds" "$wine" "$@" \
+    >"$log" 2>&1 </dev/null
+  status=$?
+  wine_stop_server
+  wine_start_server
+  return $status
+}
