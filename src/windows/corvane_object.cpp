@@ -9,6 +9,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -139,6 +140,9 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     check(loadModuleTypeLib(&library));
     check(library->GetTypeInfoOfGuid(CLSID_Corvane, &classInfo_));
     host_.setPropertyChanged([this](const std::u16string& name) { notifyPropertyChanged(name); });
+    // The message box keeps the host's default caption, "Corvane", and no owner
+    // window: both come from a client site, which the control gets once it is an
+    // embeddable OLE object (IOleObject).
     // Created by a script or another automation client: a new instance with no
     // saved settings.
     core_.InitProperties();

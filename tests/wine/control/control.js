@@ -1,0 +1,81 @@
+// The control from JScript. JScript passes every argument by value and cannot
+// assign to a handler's by-reference arguments, so it checks what it can reach:
+// a plain round trip with the Debugger trace, the Error event of a refused
+// connection, ErrCode, ErrString, Timeout, z_URLEnc_EncodeEx on literals, and
+// the error of a member not implemented yet.
+// Arguments: the plain echo port, a port where nothing listens.
+// Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
+// "RESULT FAIL"; a script that stops early prints no RESULT line.
+var failures = 0;
+
+function check(what, passed, detail) {
+  if (passed) {
+    WScript.Echo("ok - " + what);
+  } else {
+    failures++;
+    WScript.Echo("not ok - " + what + ": " + detail);
+  }
+}
+
+// Ports above 32767 travel in their negative 16-bit form.
+function port16(port) {
+  return port > 32767 ? port - 65536 : port;
+}
+
+var traces = [];
+var errors = [];
+
+function c_Debugger(info) {
+  traces.push(info);
+}
+
+function c_Error(code, text, cancel) {
+  errors.push([code, text, cancel]);
+}
+
+var plain = port16(parseInt(WScript.Arguments(0), 10));
+var refused = port16(parseInt(WScript.Arguments(1), 10));
+var c = WScript.CreateObject("prjCorvane.Corvane", "c_");
+
+check("a new control has Timeout 10", c.Timeout === 10, c.Timeout);
+c.Debug_ = true;
+check("SocketOpen takes literals for its by-reference parameters", c.SocketOpen("localhost", plain) === -1, "");
+check("SocketSend", c.SocketSend("hello\r\n") === -1, "");
+var text = c.SocketRead();
+check("SocketRead returns the echo", text === "hello\r\n", text);
+check("the Debugger handler gets the received text", traces.join("|") === "Got hello\r\n", traces.join("|"));
+check("SocketClose", c.SocketClose() === -1, "");
+
+var result = c.SocketOpen("localhost", refused);
+check("SocketOpen to a refused port returns 0", result === 0, result);
+check("one Error event, with the socket's number, its text and Cancel false",
+      errors.length === 1 && errors[0][0] === 10061 && /refused/.test(errors[0][1]) && errors[0][2] === false,
+      errors.join("|"));
+check("ErrCode holds the socket's number", c.ErrCode === 10061, c.ErrCode);
+
+check("ErrString(3)", c.ErrString(3) === "Operation timed out", c.ErrString(3));
+check("ErrString(-1)", c.ErrString(-1) === "Unknown error", c.ErrString(-1));
+c.Timeout = 61;
+check("Timeout 61 is stored as 60", c.Timeout === 60, c.Timeout);
+c.Timeout = -5;
+check("Timeout -5 is stored as 0", c.Timeout === 0, c.Timeout);
+check("z_URLEnc_EncodeEx of the worked example with mask 7",
+      c.z_URLEnc_EncodeEx("a b/c?\r\n", 7) === "a%20b%2Fc%3F%0D%0A", c.z_URLEnc_EncodeEx("a b/c?\r\n", 7));
+
+var failure = null;
+try {
+  c.SMTPLogin();
+} catch (e) {
+  failure = e;
+}
+check("SMTPLogin raises E_NOTIMPL", failure !== null && (failure.number >>> 0) === 0x80004001,
+      failure && (failure.number >>> 0).toString(16));
+check("the error names the member", failure !== null && failure.description === "SMTPLogin is not implemented yet",
+      failure && failure.description);
+
+if (failures === 0) {
+  WScript.Echo("RESULT PASS");
+} else {
+  WScript.Echo("RESULT FAIL");
+  WScript.Quit(1);
+}

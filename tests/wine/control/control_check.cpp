@@ -1,0 +1,541 @@
+// Checks of the control prjCorvane.Corvane that a script cannot make: the event
+// arguments exactly as a C++ sink receives them, what the control takes back from
+// its sinks (and so the message box it shows), several sinks and a sink that
+// leaves during an event, property-change notices, the class information, and
+// that the control lets go of its sinks. Runs where the OCX is registered, on an
+// X display (Xvfb): message boxes are real windows here, read and closed by a
+// watcher thread.
+// Arguments: the plain echo port, a port where nothing listens.
+// Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
+// "RESULT FAIL".
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <initguid.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "corvane_idl.h"
+
+namespace {
+
+int failures = 0;
+
+void check(const std::string& what, bool passed, const std::string& detail = {}) {
+  if (passed) {
+    std::printf("ok - %s\n", what.c_str());
+  } else {
+    ++failures;
+    std::printf("not ok - %s: %s\n", what.c_str(), detail.c_str());
+  }
+}
+
+std::string hex(long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(value));
+  return text;
+}
+
+// Printable ASCII, with CR and LF shown as \r and \n.
+std::string narrow(const wchar_t* text, size_t length) {
+  std::string result;
+  for (size_t i = 0; i < length; ++i) {
+    const wchar_t c = text[i];
+    result += c == L'\r' ? std::string("\\r") : c == L'\n' ? std::string("\\n") : std::string(1, c < 128 ? char(c) : '?');
+  }
+  return result;
+}
+std::string bstrText(BSTR text) { return narrow(text, SysStringLen(text)); }
+std::string narrow(const std::wstring& text) { return narrow(text.data(), text.size()); }
+
+short port16(const char* text) { return static_cast<short>(std::atoi(text)); }  // above 32767: negative
+
+// Reference counting for the test's own COM objects.
+template <class... Interfaces>
+class Unknown : public Interfaces... {
+ public:
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }  // owned by the test, never deleted
+  ULONG references = 1;
+};
+
+// One event as a sink received it.
+struct Received {
+  DISPID event = 0;
+  WORD flags = 0;
+  UINT arguments = 0, named = 0;
+  std::vector<VARTYPE> types;  // as passed: the last parameter first
+  short code = 0;
+  std::string text;
+  VARIANT_BOOL cancel = 0;
+};
+
+// A sink of __Corvane that records what it gets and, for Error, may leave other
+// values in the arguments or disconnect itself.
+class EventSink final : public Unknown<IDispatch> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID___Corvane) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID event, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    Received r;
+    r.event = event;
+    r.flags = flags;
+    r.arguments = params->cArgs;
+    r.named = params->cNamedArgs;
+    for (UINT i = 0; i < params->cArgs; ++i) r.types.push_back(V_VT(&params->rgvarg[i]));
+    const bool typedError = event == 1 && r.types == std::vector<VARTYPE>{VT_BYREF | VT_BOOL, VT_BYREF | VT_BSTR,
+                                                                            VT_BYREF | VT_I2};
+    if (typedError) {
+      r.cancel = *V_BOOLREF(&params->rgvarg[0]);
+      r.text = bstrText(*V_BSTRREF(&params->rgvarg[1]));
+      r.code = *V_I2REF(&params->rgvarg[2]);
+      if (setCode) *V_I2REF(&params->rgvarg[2]) = *setCode;
+      if (setText) {
+        SysFreeString(*V_BSTRREF(&params->rgvarg[1]));
+        *V_BSTRREF(&params->rgvarg[1]) = SysAllocString(setText);
+      }
+      if (setCancel) *V_BOOLREF(&params->rgvarg[0]) = *setCancel;
+    } else if (event == 2 && r.types == std::vector<VARTYPE>{VT_BYREF | VT_BSTR}) {
+      r.text = bstrText(*V_BSTRREF(&params->rgvarg[0]));
+      SysFreeString(*V_BSTRREF(&params->rgvarg[0]));  // what a handler leaves here is not used
+      *V_BSTRREF(&params->rgvarg[0]) = SysAllocString(L"left by the handler");
+    }
+    received.push_back(r);
+    if (onEvent) onEvent();
+    return S_OK;
+  }
+
+  std::vector<Received> received;
+  const short* setCode = nullptr;
+  const wchar_t* setText = nullptr;
+  const VARIANT_BOOL* setCancel = nullptr;
+  std::function<void()> onEvent;
+};
+
+class PropertySink final : public Unknown<IPropertyNotifySink> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {
+      *object = static_cast<IPropertyNotifySink*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
+    changed.push_back(id);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
+  std::vector<DISPID> changed;
+};
+
+// An object that implements no outgoing interface.
+class NotASink final : public Unknown<IUnknown> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    *object = riid == IID_IUnknown ? static_cast<IUnknown*>(this) : nullptr;
+    if (!*object) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+};
+
+// Message boxes of this process, as a user sees them: each is read, recorded and
+// closed with its OK button.
+class BoxWatcher {
+ public:
+  struct Box {
+    std::string caption, text;
+  };
+
+  BoxWatcher() : thread_([this] { watch(); }) {}
+  ~BoxWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  std::vector<Box> take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(boxes_, {});
+  }
+
+ private:
+  void watch() {
+    while (!stop_) {
+      EnumWindows(visit, reinterpret_cast<LPARAM>(this));
+      Sleep(20);
+    }
+  }
+
+  static BOOL CALLBACK visit(HWND window, LPARAM self) {
+    wchar_t type[16] = {};
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameW(window, type, 16);
+    if (process == GetCurrentProcessId() && std::wstring(type) == L"#32770" && IsWindowVisible(window))
+      reinterpret_cast<BoxWatcher*>(self)->close(window);
+    return TRUE;
+  }
+
+  static BOOL CALLBACK addStaticText(HWND child, LPARAM text) {
+    wchar_t type[16] = {}, content[512] = {};
+    GetClassNameW(child, type, 16);
+    if (lstrcmpiW(type, L"Static") == 0 && GetWindowTextW(child, content, 512) > 0)
+      *reinterpret_cast<std::wstring*>(text) += content;
+    return TRUE;
+  }
+
+  void close(HWND box) {
+    wchar_t caption[256] = {};
+    std::wstring text;
+    for (int i = 0; i < 100 && text.empty(); ++i) {  // the text is set while the box starts
+      EnumChildWindows(box, addStaticText, reinterpret_cast<LPARAM>(&text));
+      if (text.empty()) Sleep(20);
+    }
+    GetWindowTextW(box, caption, 256);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      boxes_.push_back({narrow(std::wstring(caption)), narrow(text)});
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);  // one box is recorded once
+  }
+
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<Box> boxes_;
+  std::thread thread_;
+};
+
+std::string describe(const std::vector<BoxWatcher::Box>& boxes) {
+  std::string text = std::to_string(boxes.size()) + " box(es)";
+  for (const auto& box : boxes) text += " [" + box.caption + ": " + box.text + "]";
+  return text;
+}
+
+std::string describe(const std::vector<Received>& events) {
+  std::string text = std::to_string(events.size()) + " event(s)";
+  for (const Received& r : events) {
+    text.append(" [").append(std::to_string(r.event)).append(" flags ").append(std::to_string(r.flags));
+    text.append(" args ").append(std::to_string(r.arguments)).append("/").append(std::to_string(r.named));
+    text.append(" types");
+    for (VARTYPE t : r.types) text.append(" ").append(hex(t));
+    text.append(" ").append(std::to_string(r.code)).append(" ").append(r.text);
+    text.append(" ").append(std::to_string(r.cancel)).append("]");
+  }
+  return text;
+}
+
+// SocketOpen through the vtable.
+short socketOpen(_Corvane* control, const wchar_t* host, short port) {
+  BSTR name = SysAllocString(host);
+  short result = 0;
+  control->SocketOpen(&name, &port, &result);
+  SysFreeString(name);
+  return result;
+}
+
+short errCode(_Corvane* control) {
+  short code = 0;
+  control->get_ErrCode(&code);
+  return code;
+}
+
+template <class Interface>
+Interface* query(IUnknown* object, REFIID riid) {
+  void* found = nullptr;
+  object->QueryInterface(riid, &found);
+  return static_cast<Interface*>(found);
+}
+
+bool sameObject(IUnknown* a, IUnknown* b) {
+  IUnknown* x = query<IUnknown>(a, IID_IUnknown);
+  IUnknown* y = query<IUnknown>(b, IID_IUnknown);
+  const bool same = x && x == y;
+  if (x) x->Release();
+  if (y) y->Release();
+  return same;
+}
+
+void checkClassInformation(_Corvane* control) {
+  IProvideClassInfo2* provider = query<IProvideClassInfo2>(control, IID_IProvideClassInfo2);
+  check("the control answers IProvideClassInfo2", provider != nullptr);
+  if (!provider) return;
+  GUID source = GUID_NULL;
+  HRESULT hr = provider->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
+  check("GetGUID gives __Corvane as the default source", hr == S_OK && source == DIID___Corvane, hex(hr));
+  check("GetGUID refuses other kinds", provider->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID + 1, &source) == E_INVALIDARG);
+  ITypeInfo* info = nullptr;
+  hr = provider->GetClassInfo(&info);
+  TYPEATTR* attributes = nullptr;
+  if (info) info->GetTypeAttr(&attributes);
+  check("GetClassInfo gives the coclass Corvane",
+        attributes && attributes->typekind == TKIND_COCLASS && attributes->guid == CLSID_Corvane, hex(hr));
+  if (attributes) info->ReleaseTypeAttr(attributes);
+  if (info) info->Release();
+  provider->Release();
+
+  ISupportErrorInfo* errors = query<ISupportErrorInfo>(control, IID_ISupportErrorInfo);
+  check("_Corvane supports error information",
+        errors && errors->InterfaceSupportsErrorInfo(IID__Corvane) == S_OK &&
+            errors->InterfaceSupportsErrorInfo(IID_IDispatch) == S_FALSE);
+  if (errors) errors->Release();
+
+  VARIANT_BOOL result = 0;
+  hr = control->POP3Login(&result);
+  IErrorInfo* error = nullptr;
+  BSTR description = nullptr;
+  if (GetErrorInfo(0, &error) == S_OK) {
+    error->GetDescription(&description);
+    error->Release();
+  }
+  check("a member still to come answers E_NOTIMPL, named in the error",
+        hr == E_NOTIMPL && bstrText(description) == "POP3Login is not implemented yet", hex(hr) + " " + bstrText(description));
+  SysFreeString(description);
+}
+
+// Advise and Unadvise on the point of `iid`; returns the point (or null).
+IConnectionPoint* connectionPoint(_Corvane* control, REFIID iid) {
+  IConnectionPointContainer* container = query<IConnectionPointContainer>(control, IID_IConnectionPointContainer);
+  IConnectionPoint* point = nullptr;
+  if (container) {
+    container->FindConnectionPoint(iid, &point);
+    container->Release();
+  }
+  return point;
+}
+
+void checkConnectionPoints(_Corvane* control) {
+  IConnectionPointContainer* container = query<IConnectionPointContainer>(control, IID_IConnectionPointContainer);
+  check("the control answers IConnectionPointContainer", container != nullptr);
+  if (!container) return;
+  IConnectionPoint* point = nullptr;
+  check("no connection point for an interface it does not raise",
+        container->FindConnectionPoint(IID_IDispatch, &point) == CONNECT_E_NOCONNECTION && point == nullptr);
+  container->Release();
+
+  point = connectionPoint(control, DIID___Corvane);
+  check("a connection point for __Corvane", point != nullptr);
+  if (!point) return;
+  IID iid = GUID_NULL;
+  point->GetConnectionInterface(&iid);
+  IConnectionPointContainer* back = nullptr;
+  point->GetConnectionPointContainer(&back);
+  check("the point names its interface and leads back to the control",
+        iid == DIID___Corvane && back && sameObject(back, control));
+  if (back) back->Release();
+  NotASink stranger;
+  DWORD cookie = 99;
+  check("Advise refuses an object that is no sink of __Corvane",
+        point->Advise(&stranger, &cookie) == CONNECT_E_CANNOTCONNECT && cookie == 0 && stranger.references == 1);
+  check("Unadvise of an unknown cookie fails", point->Unadvise(12345) == CONNECT_E_NOCONNECTION);
+  point->Release();
+}
+
+void checkEvents(_Corvane* control, short plain, short refused, BoxWatcher& boxes) {
+  IConnectionPoint* point = connectionPoint(control, DIID___Corvane);
+  if (!point) return;
+  EventSink first, second;
+  DWORD firstCookie = 0, secondCookie = 0;
+  point->Advise(&first, &firstCookie);
+  point->Advise(&second, &secondCookie);
+  check("two sinks are advised with different cookies", firstCookie && secondCookie && firstCookie != secondCookie);
+  const short changedCode = 77;
+  const VARIANT_BOOL yes = VARIANT_TRUE;
+  first.setCode = &changedCode;
+  first.setText = L"changed by the first sink";
+  first.setCancel = &yes;
+
+  // A refused connection, cancelled by the first sink.
+  boxes.take();
+  check("SocketOpen to a refused port returns 0", socketOpen(control, L"localhost", refused) == 0);
+  const std::vector<VARTYPE> errorTypes{VT_BYREF | VT_BOOL, VT_BYREF | VT_BSTR, VT_BYREF | VT_I2};
+  const bool oneError = first.received.size() == 1;
+  const Received got = oneError ? first.received[0] : Received{};
+  check("Error comes as dispatch identifier 1, a method call with three typed references, last parameter first",
+        oneError && got.event == 1 && got.flags == DISPATCH_METHOD && got.arguments == 3 && got.named == 0 &&
+            got.types == errorTypes,
+        describe(first.received));
+  check("Error carries the socket's number and text, and Cancel false",
+        oneError && got.code == 10061 && got.text.find("refused") != std::string::npos && got.cancel == VARIANT_FALSE,
+        describe(first.received));
+  check("the second sink gets what the first left",
+        second.received.size() == 1 && second.received[0].code == 77 &&
+            second.received[0].text == "changed by the first sink" && second.received[0].cancel == VARIANT_TRUE,
+        describe(second.received));
+  std::vector<BoxWatcher::Box> shown = boxes.take();
+  check("a cancelled error shows no message box", shown.empty(), describe(shown));
+  check("ErrCode holds the socket's number", errCode(control) == 10061, std::to_string(errCode(control)));
+  const std::string socketText = got.text;
+
+  // Not cancelled: the box shows the values the sinks left.
+  first.setCancel = nullptr;
+  socketOpen(control, L"localhost", refused);
+  shown = boxes.take();
+  check("without Cancel a message box shows the number and text the sinks left, captioned with the instance name",
+        shown.size() == 1 && shown[0].caption == "Corvane" && shown[0].text == "77 - changed by the first sink",
+        describe(shown));
+  check("ErrCode keeps the socket's number, not the one a sink left", errCode(control) == 10061,
+        std::to_string(errCode(control)));
+
+  first.setCode = nullptr;
+  first.setText = nullptr;
+  socketOpen(control, L"localhost", refused);
+  shown = boxes.take();
+  check("the message box of an unchanged error: the number, \" - \" and the socket's text",
+        shown.size() == 1 && shown[0].text == "10061 - " + socketText, describe(shown));
+
+  // One sink goes; a sink may leave in the middle of an event.
+  check("Unadvise of the second sink", point->Unadvise(secondCookie) == S_OK);
+  EventSink leaving, after;
+  DWORD leavingCookie = 0, afterCookie = 0;
+  point->Advise(&leaving, &leavingCookie);
+  point->Advise(&after, &afterCookie);
+  leaving.onEvent = [&] { point->Unadvise(leavingCookie); };
+  leaving.setCancel = &yes;
+  first.received.clear();
+  second.received.clear();
+  socketOpen(control, L"localhost", refused);
+  socketOpen(control, L"localhost", refused);
+  check("an unadvised sink gets nothing more", second.received.empty(), describe(second.received));
+  check("a sink that leaves during an event: the others still get it, it gets no more",
+        first.received.size() == 2 && leaving.received.size() == 1 && after.received.size() == 2,
+        describe(leaving.received) + " / " + describe(after.received));
+  boxes.take();
+
+  // The Debugger event, while tracing.
+  first.received.clear();
+  control->put_Debug_(VARIANT_TRUE);
+  socketOpen(control, L"localhost", plain);
+  BSTR hello = SysAllocString(L"hello\r\n");
+  short sent = 0;
+  control->SocketSend(&hello, &sent);
+  BSTR echo = nullptr;
+  control->SocketRead(&echo);
+  control->SocketClose(&sent);
+  const std::vector<VARTYPE> debuggerTypes{VT_BYREF | VT_BSTR};
+  check("Debugger comes as dispatch identifier 2 with one string reference: \"Got \" and the text received",
+        first.received.size() == 1 && first.received[0].event == 2 && first.received[0].types == debuggerTypes &&
+            first.received[0].arguments == 1 && first.received[0].text == "Got hello\\r\\n",
+        describe(first.received));
+  check("what a Debugger handler leaves in its argument is not used", bstrText(echo) == "hello\\r\\n", bstrText(echo));
+  SysFreeString(hello);
+  SysFreeString(echo);
+  control->put_Debug_(VARIANT_FALSE);
+
+  point->Unadvise(firstCookie);
+  point->Unadvise(afterCookie);
+  point->Release();
+  check("the control holds no reference to sinks it let go",
+        first.references == 1 && second.references == 1 && leaving.references == 1 && after.references == 1);
+}
+
+void checkPropertyNotices(_Corvane* control) {
+  IConnectionPoint* point = connectionPoint(control, IID_IPropertyNotifySink);
+  check("a connection point for IPropertyNotifySink", point != nullptr);
+  if (!point) return;
+  PropertySink sink;
+  DWORD cookie = 0;
+  point->Advise(&sink, &cookie);
+  const DISPID timeoutId = 0x68030008, debugId = 0x6803000c;
+  control->put_Timeout(20);
+  control->put_Timeout(20);
+  check("Timeout put notifies a change, and only when the value changes",
+        sink.changed == std::vector<DISPID>{timeoutId}, std::to_string(sink.changed.size()));
+  sink.changed.clear();
+  control->put_Timeout(100);
+  short timeout = 0;
+  control->get_Timeout(&timeout);
+  check("Timeout 100 is stored as 60 and notified", timeout == 60 && sink.changed == std::vector<DISPID>{timeoutId},
+        std::to_string(timeout));
+  sink.changed.clear();
+  control->put_Debug_(VARIANT_FALSE);
+  control->put_Debug_(VARIANT_FALSE);
+  check("Debug_ put notifies a change every time", sink.changed == std::vector<DISPID>{debugId, debugId},
+        std::to_string(sink.changed.size()));
+  point->Unadvise(cookie);
+  point->Release();
+}
+
+// The control lets go of its sinks when it goes away, even if nobody unadvised.
+void checkRelease(short refused) {
+  _Corvane* control = nullptr;
+  CoCreateInstance(CLSID_Corvane, nullptr, CLSCTX_INPROC_SERVER, IID__Corvane, reinterpret_cast<void**>(&control));
+  if (!control) return;
+  IConnectionPoint* point = connectionPoint(control, DIID___Corvane);
+  EventSink sink;
+  const VARIANT_BOOL yes = VARIANT_TRUE;
+  sink.setCancel = &yes;
+  DWORD cookie = 0;
+  if (point) {
+    point->Advise(&sink, &cookie);
+    point->Release();
+  }
+  socketOpen(control, L"localhost", refused);
+  const bool heard = sink.received.size() == 1;
+  const ULONG left = control->Release();
+  check("the last Release destroys the control and releases its sinks", heard && left == 0 && sink.references == 1,
+        std::to_string(left) + " " + std::to_string(sink.references));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line reaches the log, even if a check crashes
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: corvane_control_check <plain port> <refused port>\n");
+    return 2;
+  }
+  const short plain = port16(argv[1]), refused = port16(argv[2]);
+  if (FAILED(CoInitialize(nullptr))) {
+    std::printf("RESULT FAIL CoInitialize\n");
+    return 1;
+  }
+  {
+    CLSID clsid = GUID_NULL;
+    check("the ProgID prjCorvane.Corvane names the control's class",
+          SUCCEEDED(CLSIDFromProgID(L"prjCorvane.Corvane", &clsid)) && clsid == CLSID_Corvane);
+    _Corvane* control = nullptr;
+    const HRESULT hr =
+        CoCreateInstance(CLSID_Corvane, nullptr, CLSCTX_INPROC_SERVER, IID__Corvane, reinterpret_cast<void**>(&control));
+    check("CoCreateInstance of the control", SUCCEEDED(hr) && control, hex(hr));
+    if (control) {
+      BoxWatcher boxes;
+      checkClassInformation(control);
+      checkConnectionPoints(control);
+      checkEvents(control, plain, refused, boxes);
+      checkPropertyNotices(control);
+      checkRelease(refused);
+      control->Release();
+      const std::vector<BoxWatcher::Box> left = boxes.take();
+      check("no message box left over", left.empty(), describe(left));
+    }
+  }
+  CoUninitialize();
+  std::printf(failures ? "RESULT FAIL\n" : "RESULT PASS\n");
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,146 @@
+' The control as a raw text socket, driven from VBScript against the loopback
+' echo servers: plain and TLS round trips, the "Got" trace of the Debugger event,
+' waits for late data, a silent peer, and a peer that closes.
+' Arguments: the plain echo port, the TLS echo port (certificate for localhost).
+' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
+' "RESULT FAIL"; a script that stops early prints no RESULT line.
+Option Explicit
+
+Dim failures
+failures = 0
+
+Sub Check(what, passed, detail)
+  If passed Then
+    WScript.Echo "ok - " & what
+  Else
+    failures = failures + 1
+    WScript.Echo "not ok - " & what & ": " & detail
+  End If
+End Sub
+
+' Ports above 32767 travel in their negative 16-bit form.
+Function Port16(port)
+  If port > 32767 Then Port16 = CInt(port - 65536) Else Port16 = CInt(port)
+End Function
+
+' Control characters made visible in details.
+Function Shown(text)
+  Shown = "[" & Replace(Replace(text, vbCr, "\r"), vbLf, "\n") & "]"
+End Function
+
+Dim traces, errors
+traces = ""
+errors = ""
+
+Sub c_Debugger(info)
+  traces = traces & info & "|"
+End Sub
+
+Sub c_Error(code, text, cancel)
+  errors = errors & code & " " & text & "|"
+  cancel = True
+End Sub
+
+Dim plainPort, tlsPort
+plainPort = Port16(CLng(WScript.Arguments(0)))
+tlsPort = Port16(CLng(WScript.Arguments(1)))
+
+Dim c, host, port, result, text, started, elapsed
+Set c = WScript.CreateObject("prjCorvane.Corvane", "c_")
+
+' --- A plain round trip with tracing on.
+c.Debug_ = True
+host = "localhost"
+port = plainPort
+result = c.SocketOpen(host, port)
+Check "SocketOpen connects and returns the 16-bit integer -1", result = -1 And TypeName(result) = "Integer", _
+  TypeName(result) & " " & result
+Check "SocketOpen leaves the variables passed alone", host = "localhost" And port = plainPort And _
+  TypeName(port) = "Integer", host & " " & TypeName(port) & " " & port
+Check "SocketOpen on an open socket returns 0", c.SocketOpen("localhost", plainPort) = 0, ""
+text = "hello" & vbCrLf
+result = c.SocketSend(text)
+Check "SocketSend returns -1 once the text has gone", result = -1 And TypeName(result) = "Integer", _
+  TypeName(result) & " " & result
+Check "SocketSend leaves the text passed alone", text = "hello" & vbCrLf, Shown(text)
+text = c.SocketRead
+Check "SocketRead returns the echo", text = "hello" & vbCrLf, Shown(text)
+Check "the Debugger event carries the received text after ""Got """, traces = "Got hello" & vbCrLf & "|", Shown(traces)
+
+' Once data has come, SocketRead waits no more: text that comes later collects
+' in the buffer, also while the script host waits, and the next read takes it.
+traces = ""
+c.SocketSend "LATER" & vbCrLf
+started = Timer
+text = c.SocketRead
+elapsed = Timer - started
+Check "a later SocketRead returns at once, with what the buffer holds", text = "" And elapsed < 0.25, _
+  Shown(text) & " after " & elapsed & " s"
+WScript.Sleep 1000
+Check "text that came while no member ran was traced as it came", traces = "Got LATER" & vbCrLf & "|", Shown(traces)
+text = c.SocketRead
+Check "the next SocketRead returns the text that collected", text = "LATER" & vbCrLf, Shown(text)
+
+result = c.SocketClose
+Check "SocketClose returns -1 when closed", result = -1 And TypeName(result) = "Integer", TypeName(result) & " " & result
+Check "SocketClose on a closed socket returns -1", c.SocketClose = -1, ""
+Check "SocketSend on a closed socket returns 0", c.SocketSend("nobody") = 0, ""
+
+' --- The first read of a connection waits for data that comes late.
+traces = ""
+c.SocketOpen "localhost", plainPort
+c.SocketSend "LATER" & vbCrLf
+started = Timer
+text = c.SocketRead
+elapsed = Timer - started
+Check "the first SocketRead waits for the late echo", text = "LATER" & vbCrLf And elapsed > 0.1, _
+  Shown(text) & " after " & elapsed & " s"
+c.SocketClose
+
+' --- A silent peer: the read gives up after Timeout seconds.
+c.Debug_ = False
+traces = ""
+c.Timeout = 1
+c.SocketOpen "localhost", plainPort
+started = Timer
+text = c.SocketRead
+elapsed = Timer - started
+Check "SocketRead of a silent connection returns nothing after Timeout", text = "" And elapsed > 0.5 And elapsed < 3, _
+  Shown(text) & " after " & elapsed & " s"
+c.Timeout = 10
+
+' --- The peer closes the connection.
+c.SocketSend "QUIT" & vbCrLf
+text = c.SocketRead
+Check "the last echo before the peer closes arrives", text = "QUIT" & vbCrLf, Shown(text)
+WScript.Sleep 500
+Check "after the peer closed, SocketSend returns 0", c.SocketSend("late") = 0, ""
+Check "after the peer closed, SocketClose returns -1", c.SocketClose = -1, ""
+Check "the socket opens again", c.SocketOpen("localhost", plainPort) = -1, ""
+c.SocketClose
+Check "no trace while Debug_ is off", traces = "", Shown(traces)
+
+' --- TLS: the secure switch, then a round trip.
+Check "IsSecured starts false", c.IsSecured = False, c.IsSecured
+c.IsSecured = True
+Check "IsSecured reports the socket's switch on", c.IsSecured = True, c.IsSecured
+c.Debug_ = True
+traces = ""
+Check "SocketOpen makes a TLS connection to localhost", c.SocketOpen("localhost", tlsPort) = -1, errors
+Check "SocketSend over TLS", c.SocketSend("secret" & vbCrLf) = -1, ""
+text = c.SocketRead
+Check "SocketRead over TLS returns the echo", text = "secret" & vbCrLf, Shown(text)
+Check "the trace shows the decrypted text", traces = "Got secret" & vbCrLf & "|", Shown(traces)
+Check "SocketClose of a TLS connection", c.SocketClose = -1, ""
+c.IsSecured = False
+Check "with IsSecured off, the plain port works again", c.SocketOpen("localhost", plainPort) = -1, errors
+c.SocketClose
+
+Check "no Error event in all of this", errors = "", errors
+
+If failures = 0 Then
+  WScript.Echo "RESULT PASS"
+Else
+  WScript.Echo "RESULT FAIL"
+  WScript.Quit 1
+End If
