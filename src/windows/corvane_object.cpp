@@ -143,6 +143,7 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     // The message box keeps the host's default caption, "Corvane", and no owner
     // window: both come from a client site, which the control gets once it is an
     // embeddable OLE object (IOleObject).
+
     // Created by a script or another automation client: a new instance with no
     // saved settings.
     core_.InitProperties();
@@ -257,15 +258,10 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
           *result = nullptr;
           std::u16string text = fromBstr(*si);
           int16_t bits = *mask;
-          const BSTR encoded = toBstr(core_.z_URLEnc_EncodeEx(text, bits));
-          try {
-            storeString(si, text);
-          } catch (...) {
-            SysFreeString(encoded);
-            throw;
-          }
+          const std::u16string encoded = core_.z_URLEnc_EncodeEx(text, bits);
+          storeString(si, text);
           *mask = bits;
-          *result = encoded;
+          *result = toBstr(encoded);
         },
         si, mask, result);
   }
