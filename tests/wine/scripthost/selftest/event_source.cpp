@@ -1,7 +1,7 @@
 // ScriptHostTest.EventSource: a test-only in-process class whose events carry
 // typed by-reference arguments (short*, BSTR*, VARIANT_BOOL*), so that the
 // script host's forwarding and write-back can be checked from a script.
-#include "../com_util.h"
+#include "com_util.h"
 
 #include <initguid.h>
 
