@@ -12,36 +12,48 @@ namespace {
 constexpr int kMostMessagesPerPump = 1000;
 constexpr UINT kTimerMilliseconds = 1000;
 
+// Switching the timer off only marks it off: the Windows timer runs on until its
+// next tick finds it still off, and stops then. A control switches its timer on
+// and off around every socket call, and each SetTimer or KillTimer is a round trip
+// to the window system (under Wine, to its server). The price: the first tick
+// after switching on again comes at the running timer's next whole second, in
+// less than a second, as it always did for a timer switched on while already on.
+// The countdowns it drives count whole seconds anyway.
 class Win32Timer final : public Timer, MessageTarget {
  public:
   Win32Timer(std::shared_ptr<MessageWindow> window, std::function<void()> tick)
       : window_(std::move(window)), tick_(std::move(tick)), id_(window_->claim(*this)) {}
 
   ~Win32Timer() override {
-    Enabled(false);
+    if (running_) KillTimer(window_->handle(), id_);
     window_->release(id_);
   }
 
   void Enabled(bool on) override {
-    if (on == on_) return;
-    if (on)
-      on_ = SetTimer(window_->handle(), id_, kTimerMilliseconds, nullptr) != 0;
-    else
-      on_ = !KillTimer(window_->handle(), id_);
+    if (on && !running_) running_ = SetTimer(window_->handle(), id_, kTimerMilliseconds, nullptr) != 0;
+    on_ = on && running_;
   }
 
   bool Enabled() const override { return on_; }
 
   void OnMessage(UINT message, WPARAM, LPARAM) override {
-    // KillTimer leaves a tick that is already queued; it must not count.
-    if (message == WM_TIMER && on_) tick_();
+    if (message != WM_TIMER) return;
+    if (on_) {
+      tick_();
+    } else if (running_) {
+      // Off since before this tick: now it stops. A tick that was already queued
+      // then finds it stopped and is dropped like this one.
+      KillTimer(window_->handle(), id_);
+      running_ = false;
+    }
   }
 
  private:
   std::shared_ptr<MessageWindow> window_;
   std::function<void()> tick_;
   UINT id_;
-  bool on_ = false;
+  bool on_ = false;       // as the control sees it
+  bool running_ = false;  // the Windows timer
 };
 
 }  // namespace
