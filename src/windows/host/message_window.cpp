@@ -65,6 +65,15 @@ bool MessageWindow::route(UINT number, UINT message, WPARAM wParam, LPARAM lPara
   return true;
 }
 
+void MessageWindow::deliverDeferred() {
+  // A target may hand in more, or pump again and take some of these itself.
+  for (size_t left = deferred_.size(); left > 0 && !deferred_.empty(); --left) {
+    const auto [number, lParam] = deferred_.front();
+    deferred_.pop_front();
+    route(number, number, 0, lParam);
+  }
+}
+
 LRESULT CALLBACK MessageWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);

@@ -1,8 +1,10 @@
 #pragma once
 // The message-only window that owns a thread's timers and receives its sockets'
 // notifications. There is one per thread, shared by everything created there.
+#include <deque>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 #include "windows/host/win32.h"
 
@@ -33,6 +35,16 @@ class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
   UINT claim(MessageTarget& target);
   void release(UINT number);
 
+  // Work for the owner of `number` that the next pump delivers, as the message
+  // `number` with `lParam`, before it looks at the queue. Unlike a posted message
+  // this costs no round trip to the window system, and a pump that finds work
+  // here does not wait. Only the thread's own calls can hand in work this way.
+  void defer(UINT number, LPARAM lParam) { deferred_.emplace_back(number, lParam); }
+  bool hasDeferred() const { return !deferred_.empty(); }
+  // Delivers work to numbers still claimed, at most as many pieces as there were
+  // at the call, so a target that keeps handing in more cannot hold a pump.
+  void deliverDeferred();
+
  private:
   MessageWindow();
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -40,6 +52,7 @@ class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
 
   HWND hwnd_ = nullptr;
   std::unordered_map<UINT, MessageTarget*> targets_;
+  std::deque<std::pair<UINT, LPARAM>> deferred_;
   UINT next_ = WM_APP;
 };
 

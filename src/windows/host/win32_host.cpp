@@ -69,7 +69,10 @@ Win32Host::~Win32Host() {
 }
 
 void Win32Host::Pump() {
-  MsgWaitForMultipleObjectsEx(0, nullptr, kLongestPumpMilliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  // Deferred work is ready now: then the queue gets only a look, not a wait.
+  if (!window_->hasDeferred())
+    MsgWaitForMultipleObjectsEx(0, nullptr, kLongestPumpMilliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  window_->deliverDeferred();
   MSG msg;
   for (int n = 0; n < kMostMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
     if (msg.message == WM_QUIT) {

@@ -129,12 +129,14 @@ std::u16string WinsockSocket::LocalHostName() const {
 
 std::wstring WinsockSocket::peer() const { return host_ + L" port " + std::to_wstring(port_); }
 
-void WinsockSocket::post(Task task) {
+// The calls' own work waits for the pump without a message of its own: the
+// lookup thread, which is not the window's, is the only one that posts.
+void WinsockSocket::schedule(Task task) {
   if (task == kFlush) {
-    if (flushPosted_) return;
-    flushPosted_ = true;
+    if (flushScheduled_) return;
+    flushScheduled_ = true;
   }
-  PostMessageW(window_->handle(), taskMessage_, 0, task);
+  window_->defer(taskMessage_, task);
 }
 
 void WinsockSocket::Connect(const std::u16string& host, int32_t port) {
@@ -215,7 +217,7 @@ void WinsockSocket::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == taskMessage_) {
     switch (lParam) {
       case kLookedUp: return lookedUp();
-      case kFlush: flushPosted_ = false; return flush();
+      case kFlush: flushScheduled_ = false; return flush();
       case kReportErrors: return reportDeferredErrors();
     }
     return;
@@ -325,7 +327,7 @@ void WinsockSocket::SendData(const std::u16string& data) {
   queued_ += hostCharset().toBytes(data);
   completeOwed_ = true;
   // Sending happens in the pump, so SendProgress and SendComplete come from there.
-  if (state_ == kConnected) post(kFlush);
+  if (state_ == kConnected) schedule(kFlush);
 }
 
 void WinsockSocket::flush() {
@@ -420,7 +422,7 @@ void WinsockSocket::failTls(const TlsError& error) {
 // Failures found inside a call are reported from the pump, like all others.
 void WinsockSocket::deferError(int number, std::wstring description) {
   deferredErrors_.emplace_back(static_cast<int16_t>(number), std::move(description));
-  post(kReportErrors);
+  schedule(kReportErrors);
 }
 
 void WinsockSocket::reportDeferredErrors() {

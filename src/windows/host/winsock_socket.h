@@ -41,7 +41,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   struct Lookup;
   enum Task : LPARAM { kLookedUp = 1, kFlush, kReportErrors };
 
-  void post(Task task);
+  void schedule(Task task);
   void lookedUp();
   void connectNext(int lastError);
   void connected();
@@ -63,7 +63,7 @@ class WinsockSocket final : public Socket, MessageTarget {
 
   std::shared_ptr<MessageWindow> window_;
   SocketEvents& events_;
-  UINT taskMessage_;     // posts to itself, for the socket's whole life
+  UINT taskMessage_;     // work deferred to the pump, for the socket's whole life
   UINT networkMessage_ = 0;  // notifications of the current connection attempt
   int16_t state_ = kClosed;
   bool secured_ = false;
@@ -82,7 +82,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   size_t wireText_ = 0;   // how much queued text the wire bytes carry
   int32_t sentSinceIdle_ = 0;
   bool completeOwed_ = false;
-  bool flushPosted_ = false;
+  bool flushScheduled_ = false;
   std::deque<std::pair<int16_t, std::wstring>> deferredErrors_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

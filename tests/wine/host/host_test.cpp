@@ -173,6 +173,33 @@ void echoSession(Win32Host& host, int port, bool secured) {
         kind + "sending when closed fails from the pump", peer.error());
 }
 
+// What a call leaves for the pump is ready at once: the next pump delivers it
+// without waiting, and it still dispatches the application's own messages.
+void deferredWork(Win32Host& host, int port) {
+  Recorder peer(host);
+  if (!connectTo(host, peer, port, false)) return check(false, "deferred work: connect", peer.error());
+  peer.socket->SendData(u"now\r\n");
+  double start = host.Now();
+  host.Pump();
+  const double busy = host.Now() - start;
+  check(peer.order == "PS" && busy < 0.5, "the next pump sends what SendData left and completes it, without a wait",
+        peer.order + " after " + std::to_string(busy) + " s");
+  pumpUntil(host, [&] { return peer.saw('D'); }, 10);
+  start = host.Now();
+  host.Pump();
+  const double idle = host.Now() - start;
+  check(peer.saw('D') && idle > 0.9, "once that is done, a pump waits again", std::to_string(idle) + " s");
+
+  peer.order.clear();
+  PostMessageW(nullptr, WM_APP + 9, 0, 0);
+  peer.socket->SendData(u"again\r\n");
+  host.Pump();
+  MSG left;
+  const bool dispatched = !PeekMessageW(&left, nullptr, WM_APP + 9, WM_APP + 9, PM_REMOVE);
+  check(dispatched && peer.order == "PS", "a pump with deferred work also dispatches the application's messages",
+        peer.order);
+}
+
 void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort) {
   {
     Recorder peer(host);
@@ -354,6 +381,7 @@ int main(int argc, char** argv) {
     }
     pumpAndTimers(host);
     echoSession(host, plain, false);
+    deferredWork(host, plain);
     echoSession(host, tls, true);
     failures(host, untrusted, wrongName, refused);
     lifetimes(host, plain);
