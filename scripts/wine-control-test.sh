@@ -27,7 +27,7 @@ wine_at_end unregister
 script() {  # file arguments...
   local file=$1
   shift
-  wine_checks "$file" 120 "$wine_build/scripthost.exe" "$(wine_path "$tests/$file")" "$@"
+  wine_checks "$file" 120 "$wine_build/scripthost.exe" "$(wine_path "$(wine_script "$tests/$file")")" "$@"
 }
 script socket.vbs "$port_plain" "$port_tls"
 script control.vbs "$port_refused"

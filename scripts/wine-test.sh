@@ -75,11 +75,12 @@ else
 fi
 
 for script in "$tests"/*.vbs "$tests"/*.js; do
-  wine_checks "$(basename "$script")" 120 cscript //nologo "$(wine_path "$script")"
+  wine_checks "$(basename "$script")" 120 cscript //nologo "$(wine_path "$(wine_script "$script")")"
 done
 
-if timeout 300 "$compiler" -std=c++20 -Wall -Wextra -Werror -I "$wine_build/src/windows" "$tests/server_check.cpp" \
-  -o "$work/server_check.exe" -static -lole32 -loleaut32 -luuid >"$work/compile.log" 2>&1; then
+if timeout 300 "$compiler" -std=c++20 -Wall -Wextra -Werror -I "$wine_build/src/windows" -I "$wine_root/tests/wine" \
+  "$tests/server_check.cpp" -o "$work/server_check.exe" -static -lole32 -loleaut32 -luuid \
+  >"$work/compile.log" 2>&1; then
   product=()
   if [[ -f $wine_root/build/win32/corvane.ocx ]]; then
     cp "$wine_root/build/win32/corvane.ocx" "$work/corvane32.ocx"

@@ -6,16 +6,7 @@
 // Arguments: the plain echo port, a port where nothing listens.
 // Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 // "RESULT FAIL"; a script that stops early prints no RESULT line.
-var failures = 0;
-
-function check(what, passed, detail) {
-  if (passed) {
-    WScript.Echo("ok - " + what);
-  } else {
-    failures++;
-    WScript.Echo("not ok - " + what + ": " + detail);
-  }
-}
+// check and finish come from tests/wine/lib/checks.js, appended when it runs.
 
 // Ports above 32767 travel in their negative 16-bit form.
 function port16(port) {
@@ -73,9 +64,4 @@ check("SMTPLogin raises E_NOTIMPL", failure !== null && (failure.number >>> 0) =
 check("the error names the member", failure !== null && failure.description === "SMTPLogin is not implemented yet",
       failure && failure.description);
 
-if (failures === 0) {
-  WScript.Echo("RESULT PASS");
-} else {
-  WScript.Echo("RESULT FAIL");
-  WScript.Quit(1);
-}
+finish();

@@ -6,23 +6,8 @@
 ' Argument: a port where nothing listens.
 ' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 ' "RESULT FAIL"; a script that stops early prints no RESULT line.
+' Check, Finish and Port16 come from tests/wine/lib/checks.vbs, appended when it runs.
 Option Explicit
-
-Dim failures
-failures = 0
-
-Sub Check(what, passed, detail)
-  If passed Then
-    WScript.Echo "ok - " & what
-  Else
-    failures = failures + 1
-    WScript.Echo "not ok - " & what & ": " & detail
-  End If
-End Sub
-
-Function Port16(port)
-  If port > 32767 Then Port16 = CInt(port - 65536) Else Port16 = CInt(port)
-End Function
 
 ' --- Two sinks on one control: c_ (connected at creation), then d_.
 Dim order, cancelNow, seenByC, seenByD
@@ -168,9 +153,4 @@ Check "MimeFrom put raises E_NOTIMPL and stores nothing", Err.Number = &H8000400
 Err.Clear
 On Error GoTo 0
 
-If failures = 0 Then
-  WScript.Echo "RESULT PASS"
-Else
-  WScript.Echo "RESULT FAIL"
-  WScript.Quit 1
-End If
+Finish

@@ -23,38 +23,12 @@
 #include <utility>
 #include <vector>
 
+#include "checks.h"
 #include "corvane_idl.h"
 
+using namespace corvane::checks;
+
 namespace {
-
-int failures = 0;
-
-void check(const std::string& what, bool passed, const std::string& detail = {}) {
-  if (passed) {
-    std::printf("ok - %s\n", what.c_str());
-  } else {
-    ++failures;
-    std::printf("not ok - %s: %s\n", what.c_str(), detail.c_str());
-  }
-}
-
-std::string hex(long value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(value));
-  return text;
-}
-
-// Printable ASCII, with CR and LF shown as \r and \n.
-std::string narrow(const wchar_t* text, size_t length) {
-  std::string result;
-  for (size_t i = 0; i < length; ++i) {
-    const wchar_t c = text[i];
-    result += c == L'\r' ? std::string("\\r") : c == L'\n' ? std::string("\\n") : std::string(1, c < 128 ? char(c) : '?');
-  }
-  return result;
-}
-std::string bstrText(BSTR text) { return narrow(text, SysStringLen(text)); }
-std::string narrow(const std::wstring& text) { return narrow(text.data(), text.size()); }
 
 short port16(const char* text) { return static_cast<short>(std::atoi(text)); }  // above 32767: negative
 
@@ -219,7 +193,7 @@ class BoxWatcher {
     GetWindowTextW(box, caption, 256);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      boxes_.push_back({narrow(std::wstring(caption)), narrow(text)});
+      boxes_.push_back({narrow(caption), narrow(text)});
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);  // one box is recorded once
@@ -252,10 +226,9 @@ std::string describe(const std::vector<Received>& events) {
 
 // SocketOpen through the vtable.
 short socketOpen(_Corvane* control, const wchar_t* host, short port) {
-  BSTR name = SysAllocString(host);
+  Bstr name(host);
   short result = 0;
-  control->SocketOpen(&name, &port, &result);
-  SysFreeString(name);
+  control->SocketOpen(&name.value, &port, &result);
   return result;
 }
 
@@ -308,14 +281,14 @@ void checkClassInformation(_Corvane* control) {
   VARIANT_BOOL result = 0;
   hr = control->POP3Login(&result);
   IErrorInfo* error = nullptr;
-  BSTR description = nullptr;
+  Bstr description;
   if (GetErrorInfo(0, &error) == S_OK) {
-    error->GetDescription(&description);
+    error->GetDescription(&description.value);
     error->Release();
   }
   check("a member still to come answers E_NOTIMPL, named in the error",
-        hr == E_NOTIMPL && bstrText(description) == "POP3Login is not implemented yet", hex(hr) + " " + bstrText(description));
-  SysFreeString(description);
+        hr == E_NOTIMPL && description.text() == "POP3Login is not implemented yet",
+        hex(hr) + " " + description.text());
 }
 
 // Advise and Unadvise on the point of `iid`; returns the point (or null).
@@ -431,20 +404,17 @@ void checkEvents(_Corvane* control, short plain, short refused, BoxWatcher& boxe
   first.received.clear();
   control->put_Debug_(VARIANT_TRUE);
   socketOpen(control, L"localhost", plain);
-  BSTR hello = SysAllocString(L"hello\r\n");
+  Bstr hello(L"hello\r\n"), echo;
   short sent = 0;
-  control->SocketSend(&hello, &sent);
-  BSTR echo = nullptr;
-  control->SocketRead(&echo);
+  control->SocketSend(&hello.value, &sent);
+  control->SocketRead(&echo.value);
   control->SocketClose(&sent);
   const std::vector<VARTYPE> debuggerTypes{VT_BYREF | VT_BSTR};
   check("Debugger comes as dispatch identifier 2 with one string reference: \"Got \" and the text received",
         first.received.size() == 1 && first.received[0].event == 2 && first.received[0].types == debuggerTypes &&
             first.received[0].arguments == 1 && first.received[0].text == "Got hello\\r\\n",
         describe(first.received));
-  check("what a Debugger handler leaves in its argument is not used", bstrText(echo) == "hello\\r\\n", bstrText(echo));
-  SysFreeString(hello);
-  SysFreeString(echo);
+  check("what a Debugger handler leaves in its argument is not used", echo.text() == "hello\\r\\n", echo.text());
   control->put_Debug_(VARIANT_FALSE);
 
   point->Unadvise(firstCookie);
@@ -536,6 +506,5 @@ int main(int argc, char** argv) {
     }
   }
   CoUninitialize();
-  std::printf(failures ? "RESULT FAIL\n" : "RESULT PASS\n");
-  return failures ? 1 : 0;
+  return finish();
 }

@@ -4,24 +4,8 @@
 ' Arguments: the plain echo port, the TLS echo port (certificate for localhost).
 ' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 ' "RESULT FAIL"; a script that stops early prints no RESULT line.
+' Check, Finish and Port16 come from tests/wine/lib/checks.vbs, appended when it runs.
 Option Explicit
-
-Dim failures
-failures = 0
-
-Sub Check(what, passed, detail)
-  If passed Then
-    WScript.Echo "ok - " & what
-  Else
-    failures = failures + 1
-    WScript.Echo "not ok - " & what & ": " & detail
-  End If
-End Sub
-
-' Ports above 32767 travel in their negative 16-bit form.
-Function Port16(port)
-  If port > 32767 Then Port16 = CInt(port - 65536) Else Port16 = CInt(port)
-End Function
 
 ' Control characters made visible in details.
 Function Shown(text)
@@ -138,9 +122,4 @@ c.SocketClose
 
 Check "no Error event in all of this", errors = "", errors
 
-If failures = 0 Then
-  WScript.Echo "RESULT PASS"
-Else
-  WScript.Echo "RESULT FAIL"
-  WScript.Quit 1
-End If
+Finish

@@ -18,27 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "checks.h"
+
+using namespace corvane::checks;
+
 namespace {
-
-int failures = 0;
-
-void check(const std::string& what, bool passed, const std::string& detail = {}) {
-  if (passed) {
-    std::printf("ok - %s\n", what.c_str());
-  } else {
-    ++failures;
-    std::printf("not ok - %s: %s\n", what.c_str(), detail.c_str());
-  }
-}
-
-double cpuSeconds() {
-  FILETIME created, exited, kernel, user;
-  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  auto seconds = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-  };
-  return seconds(kernel) + seconds(user);
-}
 
 double now() {
   LARGE_INTEGER counter, frequency;
@@ -186,6 +170,5 @@ int main(int argc, char** argv) {
     object->Release();
   }
   CoUninitialize();
-  std::printf(failures ? "RESULT FAIL\n" : "RESULT PASS\n");
-  return failures ? 1 : 0;
+  return finish();
 }

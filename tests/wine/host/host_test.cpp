@@ -18,27 +18,15 @@
 #include "windows/host/win32_host.h"
 #include "windows/host/winsock_socket.h"
 
+#include "checks.h"  // after the host's headers, which include Winsock before windows.h
+
 using corvane::Socket;
 using corvane::SocketEvents;
+using namespace corvane::checks;
 using corvane::win::Win32Host;
 using corvane::win::WinsockSocket;
 
 namespace {
-
-int passed = 0;
-int failed = 0;
-
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
-  return out;
-}
-
-void check(bool ok, const std::string& what, const std::string& detail = {}) {
-  ++(ok ? passed : failed);
-  std::printf("%s %s%s%s\n", ok ? "ok  " : "FAIL", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
-  std::fflush(stdout);
-}
 
 bool pumpUntil(Win32Host& host, const std::function<bool()>& done, double seconds) {
   const double end = host.Now() + seconds;
@@ -115,20 +103,20 @@ bool connectTo(Win32Host& host, Recorder& peer, int port, bool secured) {
 void echoSession(Win32Host& host, int port, bool secured) {
   const std::string kind = secured ? "TLS: " : "plain: ";
   Recorder peer(host);
-  check(peer.socket->State() == Socket::kClosed, kind + "a new socket is closed");
+  check(kind + "a new socket is closed", peer.socket->State() == Socket::kClosed);
   peer.socket->Secured(secured);
   peer.socket->Connect(u"localhost", port);
-  check(peer.socket->State() != Socket::kClosed && peer.order.empty(), kind + "Connect returns at once, connecting",
+  check(kind + "Connect returns at once, connecting", peer.socket->State() != Socket::kClosed && peer.order.empty(),
         "state " + std::to_string(peer.socket->State()));
   pumpUntil(host, [&] { return peer.socket->State() == Socket::kConnected || peer.saw('E'); }, 15);
-  check(peer.socket->State() == Socket::kConnected, kind + "connects to localhost", peer.error());
+  check(kind + "connects to localhost", peer.socket->State() == Socket::kConnected, peer.error());
 
   peer.socket->SendData(u"hello\r\n");
-  check(peer.order.empty(), kind + "SendData raises nothing itself", peer.order);
+  check(kind + "SendData raises nothing itself", peer.order.empty(), peer.order);
   pumpUntil(host, [&] { return peer.text.size() >= 7 || peer.saw('E'); }, 10);
-  check(peer.order == "PSD", kind + "progress, complete, then the echo", peer.order);
-  check(peer.text == u"hello\r\n" && peer.stateAtData == Socket::kConnected && peer.countMatched,
-        kind + "the echo comes with DataArrival while connected", narrow(peer.text));
+  check(kind + "progress, complete, then the echo", peer.order == "PSD", peer.order);
+  check(kind + "the echo comes with DataArrival while connected",
+        peer.text == u"hello\r\n" && peer.stateAtData == Socket::kConnected && peer.countMatched, narrow(peer.text));
 
   // The server holds this echo back a little: it is in the socket's buffers after
   // the sleep, but only a pump reads it.
@@ -138,54 +126,53 @@ void echoSession(Win32Host& host, int port, bool secured) {
   Sleep(600);
   std::u16string early;
   peer.socket->GetData(early);
-  check(early.empty() && peer.text.empty(), kind + "GetData does not read from the network", narrow(early));
+  check(kind + "GetData does not read from the network", early.empty() && peer.text.empty(), narrow(early));
   pumpUntil(host, [&] { return peer.text.size() >= 7; }, 10);
-  check(peer.text == u"LATER\r\n", kind + "a pump delivers it", narrow(peer.text));
+  check(kind + "a pump delivers it", peer.text == u"LATER\r\n", narrow(peer.text));
 
   const std::u16string big = everyCharacter(300000);
   peer.text.clear();
   peer.order.clear();
   peer.socket->SendData(big);
   pumpUntil(host, [&] { return peer.text.size() >= big.size() || peer.saw('E'); }, 30);
-  check(peer.text == big, kind + "300000 characters of every byte value come back exactly",
+  check(kind + "300000 characters of every byte value come back exactly", peer.text == big,
         std::to_string(peer.text.size()) + " received");
-  check(peer.count('P') > 1 && peer.count('S') == 1 && peer.lastSent == static_cast<int32_t>(big.size()),
-        kind + "a long transfer reports progress per piece and completes once",
+  check(kind + "a long transfer reports progress per piece and completes once",
+        peer.count('P') > 1 && peer.count('S') == 1 && peer.lastSent == static_cast<int32_t>(big.size()),
         std::to_string(peer.count('P')) + " progress, last at " + std::to_string(peer.lastSent));
 
   peer.text.clear();
   peer.order.clear();
   peer.socket->SendData(u"QUIT\r\n");
   pumpUntil(host, [&] { return peer.saw('C') || peer.saw('E'); }, 10);
-  check(peer.text == u"QUIT\r\n" && peer.order.find('D') < peer.order.find('C'),
-        kind + "what the peer sent before closing comes before Closed", peer.order);
-  check(peer.stateAtClosed != Socket::kClosed && peer.socket->State() == peer.stateAtClosed,
-        kind + "after the peer closed, the state stays non-zero until Close",
+  check(kind + "what the peer sent before closing comes before Closed",
+        peer.text == u"QUIT\r\n" && peer.order.find('D') < peer.order.find('C'), peer.order);
+  check(kind + "after the peer closed, the state stays non-zero until Close",
+        peer.stateAtClosed != Socket::kClosed && peer.socket->State() == peer.stateAtClosed,
         std::to_string(peer.stateAtClosed));
   peer.socket->Close();
-  check(peer.socket->State() == Socket::kClosed, kind + "Close brings the state to 0");
+  check(kind + "Close brings the state to 0", peer.socket->State() == Socket::kClosed);
 
   peer.order.clear();
   peer.socket->SendData(u"late\r\n");
   const bool quiet = peer.order.empty();
   pumpUntil(host, [&] { return peer.saw('E'); }, 3);
-  check(quiet && peer.errorNumber == WSAENOTCONN && contains(peer.errorText, u"not connected"),
-        kind + "sending when closed fails from the pump", peer.error());
+  check(kind + "sending when closed fails from the pump",
+        quiet && peer.errorNumber == WSAENOTCONN && contains(peer.errorText, u"not connected"), peer.error());
 }
 
 // What a call leaves for the pump is ready at once: the next pump delivers it
 // without waiting, and it still dispatches the application's own messages.
 void deferredWork(Win32Host& host, int port) {
   Recorder peer(host);
-  if (!connectTo(host, peer, port, false)) return check(false, "deferred work: connect", peer.error());
+  if (!connectTo(host, peer, port, false)) return check("deferred work: connect", false, peer.error());
   peer.socket->SendData(u"now\r\n");
   double start = host.Now();
   host.Pump();
   const double busy = host.Now() - start;
   // The echo may come in the same pump already.
-  check(peer.order.starts_with("PS") && busy < 0.5,
-        "the next pump sends what SendData left and completes it, without a wait",
-        peer.order + " after " + std::to_string(busy) + " s");
+  check("the next pump sends what SendData left and completes it, without a wait",
+        peer.order.starts_with("PS") && busy < 0.5, peer.order + " after " + std::to_string(busy) + " s");
   pumpUntil(host, [&] { return peer.saw('D'); }, 10);
   // A late notification may still end one pump early, but not every one.
   double idle = 0;
@@ -194,7 +181,7 @@ void deferredWork(Win32Host& host, int port) {
     host.Pump();
     idle = host.Now() - start;
   }
-  check(peer.saw('D') && idle > 0.9, "once that is done, a pump waits again", std::to_string(idle) + " s");
+  check("once that is done, a pump waits again", peer.saw('D') && idle > 0.9, std::to_string(idle) + " s");
 
   peer.order.clear();
   PostMessageW(nullptr, WM_APP + 9, 0, 0);
@@ -202,8 +189,8 @@ void deferredWork(Win32Host& host, int port) {
   host.Pump();
   MSG left;
   const bool dispatched = !PeekMessageW(&left, nullptr, WM_APP + 9, WM_APP + 9, PM_REMOVE);
-  check(dispatched && peer.order.starts_with("PS"), "a pump with deferred work also dispatches the application's messages",
-        peer.order);
+  check("a pump with deferred work also dispatches the application's messages",
+        dispatched && peer.order.starts_with("PS"), peer.order);
 }
 
 void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort) {
@@ -211,41 +198,44 @@ void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refused
     Recorder peer(host);
     peer.socket->Connect(u"localhost", refusedPort);
     pumpUntil(host, [&] { return peer.saw('E'); }, 15);
-    check(peer.errorNumber == WSAECONNREFUSED && contains(peer.errorText, u"refused") &&
+    check("a refused connection fails with SocketError",
+          peer.errorNumber == WSAECONNREFUSED && contains(peer.errorText, u"refused") &&
               peer.socket->State() == Socket::kClosed,
-          "a refused connection fails with SocketError", peer.error());
+          peer.error());
   }
   {
     Recorder peer(host);
     const bool connected = connectTo(host, peer, untrustedPort, true);
-    check(!connected && peer.errorNumber == corvane::socket_error::kTlsCertificateUntrusted &&
-              contains(peer.errorText, u"not issued by a trusted authority") &&
-              peer.socket->State() == Socket::kClosed,
-          "TLS: a certificate from an untrusted authority fails with SocketError", peer.error());
+    check("TLS: a certificate from an untrusted authority fails with SocketError",
+          !connected && peer.errorNumber == corvane::socket_error::kTlsCertificateUntrusted &&
+              contains(peer.errorText, u"not issued by a trusted authority") && peer.socket->State() == Socket::kClosed,
+          peer.error());
   }
   {
     Recorder peer(host);
     const bool connected = connectTo(host, peer, wrongNamePort, true);
-    check(!connected && peer.errorNumber == corvane::socket_error::kTlsHostnameMismatch &&
+    check("TLS: a trusted certificate for another name fails with SocketError",
+          !connected && peer.errorNumber == corvane::socket_error::kTlsHostnameMismatch &&
               contains(peer.errorText, u"not made out to localhost"),
-          "TLS: a trusted certificate for another name fails with SocketError", peer.error());
+          peer.error());
   }
   {
     Recorder peer(host);
     peer.socket->Connect(u"localhost", 0);
     const bool quiet = peer.order.empty();
     pumpUntil(host, [&] { return peer.saw('E'); }, 3);
-    check(quiet && peer.errorNumber == WSAEINVAL && peer.socket->State() == Socket::kClosed,
-          "port 0 fails from the pump, not inside Connect", peer.error());
+    check("port 0 fails from the pump, not inside Connect",
+          quiet && peer.errorNumber == WSAEINVAL && peer.socket->State() == Socket::kClosed, peer.error());
   }
   {
     Recorder peer(host);
     peer.socket->Connect(u"no-such-host.invalid", 110);
     pumpUntil(host, [&] { return peer.saw('E'); }, 20);
     const int n = peer.errorNumber;
-    check((n == WSAHOST_NOT_FOUND || n == WSATRY_AGAIN || n == WSANO_DATA) &&
+    check("an unknown host fails with SocketError",
+          (n == WSAHOST_NOT_FOUND || n == WSATRY_AGAIN || n == WSANO_DATA) &&
               contains(peer.errorText, u"Looking up no-such-host.invalid failed"),
-          "an unknown host fails with SocketError", peer.error());
+          peer.error());
   }
 }
 
@@ -254,11 +244,11 @@ void lifetimes(Win32Host& host, int port) {
     Recorder peer(host);
     peer.socket->Connect(u"localhost", port);
     peer.socket->Close();
-    check(peer.socket->State() == Socket::kClosed, "Close while looking up closes at once");
+    check("Close while looking up closes at once", peer.socket->State() == Socket::kClosed);
     pumpFor(host, 1.5);
-    check(peer.order.empty(), "the abandoned lookup raises nothing", peer.order);
+    check("the abandoned lookup raises nothing", peer.order.empty(), peer.order);
     const bool connected = connectTo(host, peer, port, false);
-    check(connected, "the socket connects again afterwards", peer.error());
+    check("the socket connects again afterwards", connected, peer.error());
   }
   {
     Recorder peer(host);
@@ -271,7 +261,7 @@ void lifetimes(Win32Host& host, int port) {
     peer.socket->SendData(u"one\r\n");
     pumpUntil(host, [&] { return destroyed; }, 10);
     pumpFor(host, 1.2);
-    check(destroyed && peer.order == "PSD", "a socket destroyed inside its own DataArrival raises nothing more",
+    check("a socket destroyed inside its own DataArrival raises nothing more", destroyed && peer.order == "PSD",
           peer.order);
   }
 }
@@ -286,19 +276,19 @@ void pumpAndTimers(Win32Host& host) {
   double start = host.Now();
   host.Pump();
   const double idle = host.Now() - start;
-  check(idle > 0.9 && idle < 1.6, "a pump with nothing to do waits about one second", std::to_string(idle));
+  check("a pump with nothing to do waits about one second", idle > 0.9 && idle < 1.6, std::to_string(idle));
 
   std::vector<double> tickTimes;
   auto timer = host.CreateTimer([&] { tickTimes.push_back(host.Now()); });
   timer->Enabled(true);
   Sleep(1500);
-  check(tickTimes.empty(), "timer ticks come only inside Pump");
+  check("timer ticks come only inside Pump", tickTimes.empty());
   pumpUntil(host, [&] { return tickTimes.size() >= 3; }, 6);
   const double gap = tickTimes.size() >= 3 ? tickTimes[2] - tickTimes[1] : 0;
-  check(gap > 0.8 && gap < 1.3, "the timer ticks once a second", std::to_string(gap) + " s between ticks");
+  check("the timer ticks once a second", gap > 0.8 && gap < 1.3, std::to_string(gap) + " s between ticks");
   timer->Enabled(false);
   pumpFor(host, 1.5);
-  check(tickTimes.size() == 3 && !timer->Enabled(), "a disabled timer is silent", std::to_string(tickTimes.size()));
+  check("a disabled timer is silent", tickTimes.size() == 3 && !timer->Enabled(), std::to_string(tickTimes.size()));
 
   // Switched on and off around every short pump, the way the control's socket
   // calls do it, the timer keeps its second instead of starting it over each time.
@@ -312,8 +302,8 @@ void pumpAndTimers(Win32Host& host) {
     Sleep(20);
   }
   const double firstGap = tickTimes.size() >= 2 ? tickTimes[1] - tickTimes[0] : 0;
-  check(tickTimes.size() >= 2 && tickTimes.size() <= 3 && firstGap > 0.8 && firstGap < 1.3,
-        "a timer switched on and off around short pumps still ticks once a second",
+  check("a timer switched on and off around short pumps still ticks once a second",
+        tickTimes.size() >= 2 && tickTimes.size() <= 3 && firstGap > 0.8 && firstGap < 1.3,
         std::to_string(tickTimes.size()) + " ticks in 2.5 s");
 
   // The application's own windows keep working while the control pumps.
@@ -328,7 +318,7 @@ void pumpAndTimers(Win32Host& host) {
   SetWindowLongPtrW(own, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
   PostMessageW(own, WM_APP + 7, 0, 0);
   host.Pump();
-  check(received == 1, "Pump dispatches the application's own messages");
+  check("Pump dispatches the application's own messages", received == 1);
   DestroyWindow(own);
 
   timer->Enabled(true);
@@ -336,17 +326,8 @@ void pumpAndTimers(Win32Host& host) {
   PostQuitMessage(5);
   pumpUntil(host, [&] { return tickTimes.size() >= 2; }, 4);
   const auto quit = host.takeQuitRequest();
-  check(tickTimes.size() >= 2 && quit == 5, "a quit request is kept for the application while timers go on ticking",
+  check("a quit request is kept for the application while timers go on ticking", tickTimes.size() >= 2 && quit == 5,
         std::to_string(tickTimes.size()) + " ticks");
-}
-
-double cpuSeconds() {
-  FILETIME created, exited, kernel, user;
-  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  auto seconds = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-  };
-  return seconds(kernel) + seconds(user);
 }
 
 void cpuWhileWaiting(Win32Host& host, int port) {
@@ -355,18 +336,19 @@ void cpuWhileWaiting(Win32Host& host, int port) {
   const double spinStart = host.Now();
   while (cpuSeconds() - before < 0.2 && host.Now() - spinStart < 5) {
   }
-  check(cpuSeconds() - before >= 0.2, "GetProcessTimes measures CPU time",
+  check("GetProcessTimes measures CPU time", cpuSeconds() - before >= 0.2,
         std::to_string(host.Now() - spinStart) + " s of spinning for 0.2 s of CPU");
 
   Recorder peer(host);
-  if (!connectTo(host, peer, port, false)) return check(false, "CPU: connect", peer.error());
+  if (!connectTo(host, peer, port, false)) return check("CPU: connect", false, peer.error());
   auto timer = host.CreateTimer([] {});
   timer->Enabled(true);
   before = cpuSeconds();
   pumpFor(host, 5);
   const double cpu = cpuSeconds() - before;
   std::printf("CPU time for 5 s of pumping with a silent connection and the timer on: %.3f s\n", cpu);
-  check(cpu < 0.25 && peer.order.empty(), "pumping a silent connection takes almost no CPU", std::to_string(cpu) + " s");
+  check("pumping a silent connection takes almost no CPU", cpu < 0.25 && peer.order.empty(),
+        std::to_string(cpu) + " s");
 }
 
 }  // namespace
@@ -383,7 +365,7 @@ int main(int argc, char** argv) {
     Win32Host host;
     {
       Recorder peer(host);
-      check(!peer.socket->LocalHostName().empty(), "the local host has a name", narrow(peer.socket->LocalHostName()));
+      check("the local host has a name", !peer.socket->LocalHostName().empty(), narrow(peer.socket->LocalHostName()));
     }
     pumpAndTimers(host);
     echoSession(host, plain, false);
@@ -393,8 +375,7 @@ int main(int argc, char** argv) {
     lifetimes(host, plain);
     cpuWhileWaiting(host, plain);
   } catch (const std::exception& e) {
-    check(false, "no exception", e.what());
+    check("no exception", false, e.what());
   }
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return finish();
 }

@@ -3,16 +3,7 @@
 // properties, part properties, results and automation errors.
 // Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 // "RESULT FAIL"; a script that stops early prints no RESULT line.
-var failures = 0;
-
-function check(what, passed, detail) {
-  if (passed) {
-    WScript.Echo("ok - " + what);
-  } else {
-    failures++;
-    WScript.Echo("not ok - " + what + ": " + detail);
-  }
-}
+// check and finish come from tests/wine/lib/checks.js, appended when it runs.
 
 // The automation error number of a failed call, or null if it succeeded.
 function errorOf(call) {
@@ -58,5 +49,4 @@ m.Clear();
 check("Clear empties the headers and the part table", m.Too === "" && m.Subject === "" && m.ContentCount === 0,
       m.Too + "|" + m.ContentCount);
 
-WScript.Echo(failures === 0 ? "RESULT PASS" : "RESULT FAIL");
-WScript.Quit(failures === 0 ? 0 : 1);
+finish();

@@ -2,19 +2,8 @@
 ' variables passed by reference, automation errors, the ANSI code page.
 ' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 ' "RESULT FAIL"; a script that stops early prints no RESULT line.
+' Check and Finish come from tests/wine/lib/checks.vbs, appended when it runs.
 Option Explicit
-
-Dim failures
-failures = 0
-
-Sub Check(what, passed, detail)
-  If passed Then
-    WScript.Echo "ok - " & what
-  Else
-    failures = failures + 1
-    WScript.Echo "not ok - " & what & ": " & detail
-  End If
-End Sub
 
 ' The message of a composer with no parts: headers, preamble and closing boundary.
 Function HeaderText(too, from, subject)
@@ -114,10 +103,4 @@ m.ContentEncoding(1) = "base64"
 m.GenerateMime text
 Check "characters become bytes of the ANSI code page", InStr(text, vbCrLf & vbCrLf & "gOk=" & vbCrLf) > 0, text
 
-If failures = 0 Then
-  WScript.Echo "RESULT PASS"
-  WScript.Quit 0
-Else
-  WScript.Echo "RESULT FAIL"
-  WScript.Quit 1
-End If
+Finish

@@ -14,42 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "checks.h"
 #include "corvane_idl.h"
 
+using namespace corvane::checks;
+
 namespace {
-
-int failures = 0;
-
-void check(const std::string& what, bool passed, const std::string& detail = {}) {
-  if (passed) {
-    std::printf("ok - %s\n", what.c_str());
-  } else {
-    ++failures;
-    std::printf("not ok - %s: %s\n", what.c_str(), detail.c_str());
-  }
-}
-
-std::string hex(long value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(value));
-  return text;
-}
-
-std::string narrow(const wchar_t* text) {
-  std::string result;
-  for (; text && *text; ++text) result += *text < 128 ? static_cast<char>(*text) : '?';
-  return result;
-}
-
-// Owns a BSTR.
-struct Bstr {
-  BSTR value = nullptr;
-  explicit Bstr(const wchar_t* text = nullptr) : value(text ? SysAllocString(text) : nullptr) {}
-  ~Bstr() { SysFreeString(value); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  std::string text() const { return narrow(value); }
-};
 
 std::string typeName(const TYPEDESC& type) {
   switch (type.vt) {
@@ -94,7 +64,7 @@ std::vector<std::string> names(ITypeInfo* info, MEMBERID member) {
   info->GetNames(member, found, 16, &count);
   std::vector<std::string> result;
   for (UINT i = 0; i < count; ++i) {
-    result.push_back(narrow(found[i]));
+    result.push_back(bstrText(found[i]));
     SysFreeString(found[i]);
   }
   return result;
@@ -176,12 +146,11 @@ void checkCoclass(ITypeLib* library, REFCLSID clsid, const std::string& name, WO
     info->GetRefTypeOfImplType(i, &reference);
     info->GetImplTypeFlags(i, &implFlags);
     if (SUCCEEDED(info->GetRefTypeInfo(reference, &implemented))) {
-      BSTR implementedName = nullptr;
-      implemented->GetDocumentation(MEMBERID_NIL, &implementedName, nullptr, nullptr, nullptr);
-      found += (found.empty() ? "" : " ") + narrow(implementedName);
+      Bstr implementedName;
+      implemented->GetDocumentation(MEMBERID_NIL, &implementedName.value, nullptr, nullptr, nullptr);
+      found += (found.empty() ? "" : " ") + implementedName.text();
       if (implFlags & IMPLTYPEFLAG_FDEFAULT) found += "[default]";
       if (implFlags & IMPLTYPEFLAG_FSOURCE) found += "[source]";
-      SysFreeString(implementedName);
       implemented->Release();
     }
   }
@@ -194,13 +163,12 @@ void checkCoclass(ITypeLib* library, REFCLSID clsid, const std::string& name, WO
 void checkTypeLibrary(ITypeLib* library, const std::string& label) {
   TLIBATTR* attributes = nullptr;
   library->GetLibAttr(&attributes);
-  BSTR libraryName = nullptr;
-  library->GetDocumentation(MEMBERID_NIL, &libraryName, nullptr, nullptr, nullptr);
+  Bstr libraryName;
+  library->GetDocumentation(MEMBERID_NIL, &libraryName.value, nullptr, nullptr, nullptr);
   check(label + "type library prjCorvane 1.0",
-        narrow(libraryName) == "prjCorvane" && attributes->guid == LIBID_prjCorvane && attributes->wMajorVerNum == 1 &&
+        libraryName.text() == "prjCorvane" && attributes->guid == LIBID_prjCorvane && attributes->wMajorVerNum == 1 &&
             attributes->wMinorVerNum == 0,
-        narrow(libraryName));
-  SysFreeString(libraryName);
+        libraryName.text());
   library->ReleaseTLibAttr(attributes);
 
   checkInterface(library, IID__MIME, label + "_MIME",
@@ -444,6 +412,5 @@ int main(int argc, char** argv) {
   }
   checkUnloadRule();
   CoUninitialize();
-  std::printf(failures ? "RESULT FAIL\n" : "RESULT PASS\n");
-  return failures ? 1 : 0;
+  return finish();
 }
