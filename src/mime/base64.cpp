@@ -1,7 +1,6 @@
 #include "mime/base64.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 

@@ -1,7 +1,5 @@
 // The command and response engine: send one command line, then wait until what
 // was received contains the expected text, measured by the one-second timer.
-#include <algorithm>
-
 #include "control/corvane.h"
 #include "text/percent.h"
 

@@ -106,8 +106,7 @@ void Corvane::SendComplete() { sendDone_ = true; }
 void Corvane::SendProgress(int32_t, int32_t) { ticksLeft_ = timeout_; }
 
 void Corvane::SocketError(int16_t number, std::u16string& description) {
-  std::u16string text = description;
-  RaiseError(number, text);
+  RaiseError(number, description);
 }
 
 }  // namespace corvane
