@@ -38,6 +38,57 @@ class Corvane : private SocketEvents {
   bool POP3SessionActive() const { return pop3SessionActive_; }
   bool Busy() const { return busy_; }
 
+  // --- Connection settings (settings.cpp). A host value may carry ":port";
+  // a port of 0 means the protocol's default.
+  std::u16string POP3host() const;
+  void POP3host(const std::u16string& value);
+  std::u16string SMTPhost() const;
+  void SMTPhost(const std::u16string& value);
+  const std::u16string& POP3user() const { return pop3User_; }
+  void POP3user(const std::u16string& value);
+  const std::u16string& POP3password() const { return pop3Password_; }
+  void POP3password(const std::u16string& value);
+  const std::u16string& SMTPsender() const { return smtpSender_; }
+  void SMTPsender(const std::u16string& value);  // "" is stored as "<>"
+
+  // --- POP3 (pop3/). Message numbers go to the server as given.
+  bool POP3Login();
+  bool POP3Logout();
+  bool Reset();
+  int16_t MailBoxCount() const { return mailBoxCount_; }
+  int32_t MailBoxSize() const { return mailBoxSize_; }
+  int32_t Size(int16_t& Index);
+  std::u16string Retrieve(int16_t& Index);
+  bool Delete(int16_t& Index);
+
+  // --- SMTP (smtp/). Send and SendMime refuse, with error kLineBreakRefused, an
+  // envelope value or subject that holds CR or LF, before sending its line.
+  static constexpr int16_t kLineBreakRefused = 6;
+  bool SMTPLogin();
+  bool SMTPLogout();
+  bool Send(std::u16string& Recipient, std::u16string& Subject, std::u16string& cc, std::u16string& mail);
+  int16_t SendMime();
+
+  // --- The MIME facade (smtp/mime_facade.cpp): the control's own MIME object.
+  // The address puts store NormaliseAddress's outcome, or ignore the value.
+  const std::u16string& MimeFrom() const { return mimeObj_->From(); }
+  void MimeFrom(const std::u16string& value);
+  const std::u16string& MimeTo() const { return mimeObj_->Too(); }
+  void MimeTo(const std::u16string& value);
+  const std::u16string& MimeNotification() const { return mimeObj_->Notification(); }
+  void MimeNotification(const std::u16string& value);
+  const std::u16string& MimeSubject() const { return mimeObj_->Subject(); }
+  void MimeSubject(const std::u16string& value) { mimeObj_->Subject(value); }
+  int32_t MimeContentCount() const { return mimeObj_->ContentCount(); }
+  std::u16string MimeContentType(int32_t id) const { return mimeObj_->ContentType(id); }
+  void MimeContentType(int32_t id, const std::u16string& value) { mimeObj_->ContentType(id, value); }
+  std::u16string MimeContentEncoding(int32_t id) const { return mimeObj_->ContentEncoding(id); }
+  void MimeContentEncoding(int32_t id, const std::u16string& value) { mimeObj_->ContentEncoding(id, value); }
+  void MimeContentAdd(int32_t id, std::u16string s) { mimeObj_->ContentAdd(id, std::move(s)); }
+  // Attaches the file's bytes as a base64 part named after the file (or `alias`).
+  // A file that can't be read raises a file error naming the path; nothing changes.
+  void MimeContentAddFromFile(int32_t id, const std::u16string& file, const std::u16string& alias = u"");
+
   // --- The control as a raw text socket; -1 success, 0 failure
   int16_t SocketOpen(std::u16string& iP, int16_t& Port);
   int16_t SocketClose();
@@ -70,6 +121,11 @@ class Corvane : private SocketEvents {
   // 0 means no time limit. LastReply holds what was received.
   bool WaitFor(const std::u16string& expected, int16_t& timeout);
   void WaitClose();
+  // Says `command` + LineEnd (not waiting for the send) and waits for `expected`
+  // with the default time-out: one step of a dialogue.
+  bool Ask(const std::u16string& command, const std::u16string& expected);
+  // Waits for `expected` with the default time-out.
+  bool Await(const std::u16string& expected);
 
   // --- State record
   Host& host_;
@@ -109,6 +165,14 @@ class Corvane : private SocketEvents {
   void StartCountdown();
   // Takes what the socket holds into RecvBuffer, if connected.
   void TakeData();
+
+  // The end of a failed login: the socket closed, the control offline.
+  bool LoginFailed();
+  // Says the lines of `body` (split at CR LF) dot-stuffed, each waiting for its
+  // send to complete, then "." and waits for "250".
+  bool SendBody(const std::u16string& body);
+  // Raises kLineBreakRefused naming `what` when `value` holds CR or LF.
+  bool RefuseLineBreak(std::u16string_view what, const std::u16string& value);
 
   // SocketEvents
   void SocketError(int16_t number, std::u16string& description) override;

@@ -31,6 +31,10 @@ class ByteCharset {
   std::unique_ptr<uint8_t[]> byteOf_;  // 65536 entries
 };
 
+// UTF-8, for text read outside the control (the descriptions of its errors).
+// An unpaired surrogate becomes U+FFFD.
+std::string Utf8(std::u16string_view text);
+
 // The character set of the host the control runs in. Set once when the host
 // starts (before any control exists); ISO-8859-1 until then.
 const ByteCharset& hostCharset();

@@ -27,14 +27,14 @@ void Corvane::Say(const std::u16string& line, bool waitSent) {
   }
   if (line.ends_with(lineEnd_)) lastSaid_ = line.substr(0, line.size() - lineEnd_.size());
   if (lastSaid_.size() > kQuotedLength) lastSaid_.erase(0, lastSaid_.size() - kQuotedLength);
-  Trace(u"Say:      " + line);
+  if (debug_) Trace(u"Say:      " + line);
 }
 
 bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
   if (timeout == -1) timeout = Timeout();
   ticksLeft_ = timeout;
   fsmTimer_->Enabled(true);
-  Trace(u"Wait for:  " + TraceEscape(expected) + u" [" + DecimalText(timeout) + u"]");
+  if (debug_) Trace(u"Wait for:  " + TraceEscape(expected) + u" [" + DecimalText(timeout) + u"]");
 
   bool ok = false;
   size_t searched = 0;  // text before this position cannot start a match
@@ -59,13 +59,23 @@ bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
       break;
     }
   }
-  lastReply_ = recvBuffer_;
+  lastReply_.swap(recvBuffer_);  // the old reply's storage serves the next wait
   if (ws_->State() == Socket::kConnected) {
     std::u16string rest;
     ws_->GetData(rest);  // discarded: what arrives after the match is not the reply's
   }
   recvBuffer_.clear();
   return ok;
+}
+
+bool Corvane::Await(const std::u16string& expected) {
+  int16_t timeout = -1;
+  return WaitFor(expected, timeout);
+}
+
+bool Corvane::Ask(const std::u16string& command, const std::u16string& expected) {
+  Say(command + lineEnd_, false);
+  return Await(expected);
 }
 
 void Corvane::WaitClose() {

@@ -90,7 +90,7 @@ void Corvane::DataArrival(int32_t) {
   if (ws_->State() == Socket::kConnected) {
     std::u16string text;
     ws_->GetData(text);
-    Trace(u"Got " + text);
+    if (debug_) Trace(u"Got " + text);
     recvBuffer_ += text;
   }
   if (ws_->State() == Socket::kConnected) gotData_ = true;

@@ -1,0 +1,53 @@
+// The POP3 session: login, logout, RSET and the mailbox counters.
+#include "control/corvane.h"
+#include "pop3/reply.h"
+
+namespace corvane {
+
+bool Corvane::POP3Login() {
+  if (!BeginLogin(u"[POP3 logging in]")) return false;
+  ws_->Connect(pop3Host_, pop3Port_ != 0 ? pop3Port_ : IsSecured() ? 995 : 110);
+  if (!Await(u"+OK") || !Ask(u"USER " + pop3User_, u"+OK") || !Ask(u"PASS " + pop3Password_, u"+OK") ||
+      !Ask(u"STAT", u"+OK"))
+    return LoginFailed();
+  MailboxCounters counters;
+  try {
+    counters = ReadCounters(lastReply_, tokens_);
+  } catch (...) {
+    // A STAT reply that can't be read ends the login like a failed wait, so the
+    // control is offline and usable again; the caller still gets the error.
+    LoginFailed();
+    throw;
+  }
+  mailBoxCount_ = counters.count;
+  mailBoxSize_ = counters.size;
+  pop3SessionActive_ = true;
+  return true;
+}
+
+bool Corvane::LoginFailed() {
+  ws_->Close();
+  busy_ = false;
+  return false;
+}
+
+bool Corvane::POP3Logout() {
+  BeginOperation(u"[POP3 logging out]");
+  bool acknowledged = false;
+  if (ws_->State() == Socket::kConnected) {
+    acknowledged = Ask(u"QUIT", u"+OK");
+    WaitClose();
+  } else if (ws_->State() != Socket::kClosed) {
+    ws_->Close();
+  }
+  pop3SessionActive_ = false;
+  busy_ = false;
+  return acknowledged;
+}
+
+bool Corvane::Reset() {
+  if (!BeginInSession(u"[POP3 RSet]")) return false;
+  return Ask(u"RSET", u"+OK");
+}
+
+}  // namespace corvane

@@ -1,0 +1,80 @@
+// The control's facade over its own MIME object: addresses normalised on the way
+// in, and files attached as base64 parts.
+#include "smtp/mime_facade.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "control/corvane.h"
+#include "control/errors.h"
+#include "text/charset.h"
+
+namespace corvane {
+
+std::optional<std::u16string> NormaliseAddress(const std::u16string& value) {
+  const size_t lastBlank = value.rfind(u' ');
+  const size_t word = lastBlank == std::u16string::npos ? 0 : lastBlank + 1;
+  std::u16string address = value.substr(word);
+  if (address.empty() || address.find(u'@') == std::u16string::npos) return std::nullopt;
+  if (!(address.front() == u'<' && address.back() == u'>')) address = u"<" + address + u">";
+  return value.substr(0, word) + address;
+}
+
+void Corvane::MimeFrom(const std::u16string& value) {
+  if (auto address = NormaliseAddress(value)) mimeObj_->From(*address);
+}
+
+void Corvane::MimeTo(const std::u16string& value) {
+  if (auto address = NormaliseAddress(value)) mimeObj_->Too(*address);
+}
+
+void Corvane::MimeNotification(const std::u16string& value) {
+  if (auto address = NormaliseAddress(value)) mimeObj_->Notification(*address);
+}
+
+namespace {
+
+[[noreturn]] void FileError(ErrorNumber number, const std::u16string& file) {
+  throw AutomationError(number, AutomationError::standardDescription(number) + ": '" + Utf8(file) + "'");
+}
+
+// The whole file, one character per byte in the host's character set. A path
+// that names no existing file fails; nothing is ever created.
+std::u16string ReadFileChars(const std::u16string& file) {
+  namespace fs = std::filesystem;
+  const fs::path path(file);
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (file.empty() || status.type() == fs::file_type::not_found) {
+    const fs::path folder = path.parent_path();
+    const bool folderMissing = !folder.empty() && !fs::is_directory(folder, error);
+    FileError(folderMissing ? ErrorNumber::PathNotFound : ErrorNumber::FileNotFound, file);
+  }
+  if (fs::is_directory(status)) FileError(ErrorNumber::PathFileAccess, file);
+
+  std::ifstream in(path, std::ios::binary);
+  if (!in) FileError(ErrorNumber::PathFileAccess, file);
+  in.seekg(0, std::ios::end);
+  const std::streamoff length = in.tellg();
+  if (length < 0) FileError(ErrorNumber::PathFileAccess, file);
+  if (static_cast<unsigned long long>(length) > Mime::kMaxMessageLength)
+    FileError(ErrorNumber::OutOfMemory, file);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  in.seekg(0);
+  if (!in.read(bytes.data(), length)) FileError(ErrorNumber::PathFileAccess, file);
+  return hostCharset().fromBytes(bytes);
+}
+
+}  // namespace
+
+void Corvane::MimeContentAddFromFile(int32_t id, const std::u16string& file, const std::u16string& alias) {
+  mimeObj_->ContentAdd(id, ReadFileChars(file));
+  // Only the backslash separates folders in the name the part is given.
+  const size_t backslash = file.rfind(u'\\');
+  const std::u16string name = backslash == std::u16string::npos ? file : file.substr(backslash + 1);
+  mimeObj_->ContentEncoding(id, u"base64");
+  mimeObj_->ContentType(id, u"application/octet-stream; name=\"" + (alias.empty() ? name : alias) + u"\"");
+}
+
+}  // namespace corvane

@@ -1,0 +1,57 @@
+// Submission of the message composed in the control's own MIME object.
+#include "control/corvane.h"
+#include "control/errors.h"
+
+namespace corvane {
+
+namespace {
+
+// The envelope sender: From from its first "<" to its first ">", both kept.
+std::u16string EnvelopeSender(const std::u16string& from) {
+  const size_t open = from.find(u'<');
+  const size_t close = from.find(u'>');
+  // As 1-based positions, with 0 for "none": the length is close - open + 1.
+  const long first = open == std::u16string::npos ? 0 : static_cast<long>(open) + 1;
+  const long last = close == std::u16string::npos ? 0 : static_cast<long>(close) + 1;
+  if (first == 0 || last - first + 1 < 0)
+    throw AutomationError(ErrorNumber::InvalidArgument,
+                          "SendMime: the message's From holds no <address> to send from");
+  return from.substr(open, static_cast<size_t>(last - first + 1));
+}
+
+// Too cut at every ","; an empty Too gives no recipient at all.
+FieldList EnvelopeRecipients(const std::u16string& too) {
+  FieldList pieces;
+  if (too.empty()) return pieces;
+  SplitFields(too, pieces, u",");
+  pieces.erase(pieces.begin());  // element 0 is not a field
+  return pieces;
+}
+
+}  // namespace
+
+int16_t Corvane::SendMime() {
+  if (!BeginInSession({})) return 0;
+  std::u16string message;
+  if (mimeObj_->GenerateMime(message) != -1) {
+    mimeObj_->Clear();
+    return 0;
+  }
+  const std::u16string sender = EnvelopeSender(mimeObj_->From());
+  const bool sent = [&] {
+    if (RefuseLineBreak(u"From", sender)) return false;
+    for (const std::u16string& recipient : EnvelopeRecipients(mimeObj_->Too()))
+      if (RefuseLineBreak(u"To", recipient)) return false;
+    if (!Ask(u"MAIL FROM:" + sender, u"250")) return false;
+    // Taken once MAIL FROM is accepted; a handler may have changed it meanwhile.
+    const FieldList recipients = EnvelopeRecipients(mimeObj_->Too());
+    for (const std::u16string& recipient : recipients)
+      if (RefuseLineBreak(u"To", recipient) || !Ask(u"RCPT TO: " + recipient, u"250")) return false;
+    return Ask(u"DATA", u"354") && SendBody(message);
+  }();
+  // Each composed message is sent at most once, whatever the server said.
+  mimeObj_->Clear();
+  return sent ? -1 : 0;
+}
+
+}  // namespace corvane

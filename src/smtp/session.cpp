@@ -1,0 +1,84 @@
+// The SMTP session and the plain send: greeting, HELO, one mail transaction per
+// message, QUIT.
+#include <algorithm>
+
+#include "control/corvane.h"
+#include "text/percent.h"
+
+namespace corvane {
+
+bool Corvane::SMTPLogin() {
+  if (!BeginLogin(u"[SMTP logging in]")) return false;
+  ws_->Connect(smtpHost_, smtpPort_ != 0 ? smtpPort_ : IsSecured() ? 465 : 25);
+  if (!Await(u"220") || !Ask(u"HELO " + ws_->LocalHostName(), u"250")) return LoginFailed();
+  return true;
+}
+
+bool Corvane::SMTPLogout() {
+  BeginOperation(u"[SMTP logging out]");
+  bool acknowledged = true;
+  if (ws_->State() == Socket::kConnected) {
+    acknowledged = Ask(u"QUIT", u"221");
+    WaitClose();
+  } else if (ws_->State() != Socket::kClosed) {
+    ws_->Close();
+  }
+  busy_ = false;
+  return acknowledged;
+}
+
+bool Corvane::Send(std::u16string& Recipient, std::u16string& Subject, std::u16string& cc, std::u16string& mail) {
+  if (!BeginInSession(u"[SMTP send]")) return false;
+  // Recipient first, then every field of cc; an empty cc adds none.
+  FieldList recipients;
+  SplitFields(cc, recipients, u",");
+  if (recipients.size() == 2 && recipients[1].empty()) recipients.resize(1);
+  recipients[0] = Recipient;
+
+  if (RefuseLineBreak(u"SMTPsender", smtpSender_) || RefuseLineBreak(u"Subject", Subject)) return false;
+  for (size_t k = 0; k < recipients.size(); ++k)
+    if (RefuseLineBreak(k == 0 ? u"Recipient" : u"cc", recipients[k])) return false;
+
+  if (!Ask(u"MAIL FROM: " + smtpSender_, u"250")) return false;
+  for (const std::u16string& recipient : recipients)
+    if (!Ask(u"RCPT TO: " + recipient, u"250")) return false;
+  // The Subject line goes out right behind DATA, before the go-ahead is seen.
+  Say(u"DATA" + lineEnd_, false);
+  Say(u"Subject: " + Subject + lineEnd_, false);
+  if (!Await(u"354")) return false;
+  return SendBody(mail);
+}
+
+bool Corvane::SendBody(const std::u16string& body) {
+  std::u16string line;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = std::min(body.find(lineEnd_, start), body.size());
+    const std::u16string_view text(body.data() + start, end - start);
+    // A dot at the start of a line is doubled, and so is one behind a bare CR or
+    // LF: a server that takes either for a line end never sees a lone ".".
+    line.clear();
+    size_t copied = 0;
+    for (size_t dot = text.find(u'.'); dot != text.npos; dot = text.find(u'.', dot + 1)) {
+      if (dot == 0 || text[dot - 1] == u'\r' || text[dot - 1] == u'\n') {
+        line.append(text.substr(copied, dot - copied)).push_back(u'.');
+        copied = dot;
+      }
+    }
+    line.append(text.substr(copied)).append(lineEnd_);
+    Say(line, true);
+    if (end == body.size()) break;
+    start = end + lineEnd_.size();
+  }
+  return Ask(u".", u"250");
+}
+
+bool Corvane::RefuseLineBreak(std::u16string_view what, const std::u16string& value) {
+  if (value.find_first_of(u"\r\n") == std::u16string::npos) return false;
+  int16_t code = kLineBreakRefused;
+  std::u16string text = std::u16string(what) + u" holds a line break and was not sent: '" + TraceEscape(value) + u"'";
+  RaiseError(code, text);
+  return true;
+}
+
+}  // namespace corvane
