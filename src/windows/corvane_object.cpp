@@ -7,8 +7,6 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
-#include <cwchar>
-#include <iterator>
 #include <new>
 #include <utility>
 #include <vector>
@@ -266,73 +264,139 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
         si, mask, result);
   }
 
-  // --- The MIME facade: the members that pass values through unchanged
-  HRESULT STDMETHODCALLTYPE get_MimeFrom(BSTR* result) override {
-    return getString(result, [&] { return core_.MimeObj().From(); });
+  // --- Connection settings
+  HRESULT STDMETHODCALLTYPE get_POP3host(BSTR* result) override {
+    return getString(result, [&] { return core_.POP3host(); });
   }
-  HRESULT STDMETHODCALLTYPE get_MimeTo(BSTR* result) override {
-    return getString(result, [&] { return core_.MimeObj().Too(); });
+  HRESULT STDMETHODCALLTYPE put_POP3host(BSTR value) override {
+    return call([&] { core_.POP3host(fromBstr(value)); });
   }
-  HRESULT STDMETHODCALLTYPE get_MimeNotification(BSTR* result) override {
-    return getString(result, [&] { return core_.MimeObj().Notification(); });
+  HRESULT STDMETHODCALLTYPE get_SMTPhost(BSTR* result) override {
+    return getString(result, [&] { return core_.SMTPhost(); });
   }
-  HRESULT STDMETHODCALLTYPE put_MimeSubject(BSTR value) override {
-    return call([&] { core_.MimeObj().Subject(fromBstr(value)); });
+  HRESULT STDMETHODCALLTYPE put_SMTPhost(BSTR value) override {
+    return call([&] { core_.SMTPhost(fromBstr(value)); });
   }
-  HRESULT STDMETHODCALLTYPE get_MimeSubject(BSTR* result) override {
-    return getString(result, [&] { return core_.MimeObj().Subject(); });
+  HRESULT STDMETHODCALLTYPE get_POP3user(BSTR* result) override {
+    return getString(result, [&] { return core_.POP3user(); });
   }
-  HRESULT STDMETHODCALLTYPE get_MimeContentCount(LONG* result) override {
-    return call([&] { *result = core_.MimeObj().ContentCount(); }, result);
+  HRESULT STDMETHODCALLTYPE put_POP3user(BSTR value) override {
+    return call([&] { core_.POP3user(fromBstr(value)); });
   }
-  HRESULT STDMETHODCALLTYPE put_MimeContentType(LONG id, BSTR value) override {
-    return call([&] { core_.MimeObj().ContentType(id, fromBstr(value)); });
+  HRESULT STDMETHODCALLTYPE get_POP3password(BSTR* result) override {
+    return getString(result, [&] { return core_.POP3password(); });
   }
-  HRESULT STDMETHODCALLTYPE get_MimeContentType(LONG id, BSTR* result) override {
-    return getString(result, [&] { return core_.MimeObj().ContentType(id); });
+  HRESULT STDMETHODCALLTYPE put_POP3password(BSTR value) override {
+    return call([&] { core_.POP3password(fromBstr(value)); });
   }
-  HRESULT STDMETHODCALLTYPE put_MimeContentEncoding(LONG id, BSTR* value) override {
-    return call([&] { core_.MimeObj().ContentEncoding(id, fromBstr(*value)); }, value);
+  HRESULT STDMETHODCALLTYPE get_SMTPsender(BSTR* result) override {
+    return getString(result, [&] { return core_.SMTPsender(); });
   }
-  HRESULT STDMETHODCALLTYPE get_MimeContentEncoding(LONG id, BSTR* result) override {
-    return getString(result, [&] { return core_.MimeObj().ContentEncoding(id); });
+  HRESULT STDMETHODCALLTYPE put_SMTPsender(BSTR value) override {
+    return call([&] { core_.SMTPsender(fromBstr(value)); });
   }
 
-  // --- Members still to come: the POP3 and SMTP operations, the connection
-  // settings, and the facade members with rules of their own (the address puts
-  // and the content adds). Each answers E_NOTIMPL, named in the error.
-  HRESULT STDMETHODCALLTYPE POP3Login(VARIANT_BOOL*) override { return notImplemented(L"POP3Login"); }
-  HRESULT STDMETHODCALLTYPE POP3Logout(VARIANT_BOOL*) override { return notImplemented(L"POP3Logout"); }
-  HRESULT STDMETHODCALLTYPE Reset(VARIANT_BOOL*) override { return notImplemented(L"Reset"); }
-  HRESULT STDMETHODCALLTYPE Delete(short*, VARIANT_BOOL*) override { return notImplemented(L"Delete"); }
-  HRESULT STDMETHODCALLTYPE Retrieve(short*, BSTR*) override { return notImplemented(L"Retrieve"); }
-  HRESULT STDMETHODCALLTYPE Size(short*, LONG*) override { return notImplemented(L"Size"); }
-  HRESULT STDMETHODCALLTYPE get_MailBoxCount(short*) override { return notImplemented(L"MailBoxCount"); }
-  HRESULT STDMETHODCALLTYPE get_MailBoxSize(LONG*) override { return notImplemented(L"MailBoxSize"); }
-  HRESULT STDMETHODCALLTYPE SMTPLogin(VARIANT_BOOL*) override { return notImplemented(L"SMTPLogin"); }
-  HRESULT STDMETHODCALLTYPE SMTPLogout(VARIANT_BOOL*) override { return notImplemented(L"SMTPLogout"); }
-  HRESULT STDMETHODCALLTYPE Send(BSTR*, BSTR*, BSTR*, BSTR*, VARIANT_BOOL*) override {
-    return notImplemented(L"Send");
+  // --- POP3
+  HRESULT STDMETHODCALLTYPE POP3Login(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.POP3Login()); }, result);
   }
-  HRESULT STDMETHODCALLTYPE SendMime(short*) override { return notImplemented(L"SendMime"); }
-  HRESULT STDMETHODCALLTYPE get_POP3host(BSTR*) override { return notImplemented(L"POP3host"); }
-  HRESULT STDMETHODCALLTYPE put_POP3host(BSTR) override { return notImplemented(L"POP3host"); }
-  HRESULT STDMETHODCALLTYPE get_SMTPhost(BSTR*) override { return notImplemented(L"SMTPhost"); }
-  HRESULT STDMETHODCALLTYPE put_SMTPhost(BSTR) override { return notImplemented(L"SMTPhost"); }
-  HRESULT STDMETHODCALLTYPE get_POP3user(BSTR*) override { return notImplemented(L"POP3user"); }
-  HRESULT STDMETHODCALLTYPE put_POP3user(BSTR) override { return notImplemented(L"POP3user"); }
-  HRESULT STDMETHODCALLTYPE get_POP3password(BSTR*) override { return notImplemented(L"POP3password"); }
-  HRESULT STDMETHODCALLTYPE put_POP3password(BSTR) override { return notImplemented(L"POP3password"); }
-  HRESULT STDMETHODCALLTYPE get_SMTPsender(BSTR*) override { return notImplemented(L"SMTPsender"); }
-  HRESULT STDMETHODCALLTYPE put_SMTPsender(BSTR) override { return notImplemented(L"SMTPsender"); }
-  HRESULT STDMETHODCALLTYPE put_MimeFrom(BSTR) override { return notImplemented(L"MimeFrom"); }
-  HRESULT STDMETHODCALLTYPE put_MimeTo(BSTR) override { return notImplemented(L"MimeTo"); }
-  HRESULT STDMETHODCALLTYPE put_MimeNotification(BSTR) override { return notImplemented(L"MimeNotification"); }
-  HRESULT STDMETHODCALLTYPE MimeContentAdd(LONG, BSTR, VARIANT*) override {
-    return notImplemented(L"MimeContentAdd");
+  HRESULT STDMETHODCALLTYPE POP3Logout(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.POP3Logout()); }, result);
   }
-  HRESULT STDMETHODCALLTYPE MimeContentAddFromFile(LONG, BSTR, BSTR, VARIANT*) override {
-    return notImplemented(L"MimeContentAddFromFile");
+  HRESULT STDMETHODCALLTYPE Reset(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.Reset()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE get_MailBoxCount(short* result) override {
+    return call([&] { *result = core_.MailBoxCount(); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE get_MailBoxSize(LONG* result) override {
+    return call([&] { *result = core_.MailBoxSize(); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE Size(short* Index, LONG* result) override {
+    return call([&] { *result = core_.Size(*Index); }, Index, result);
+  }
+  HRESULT STDMETHODCALLTYPE Retrieve(short* Index, BSTR* result) override {
+    return getString(result, [&] { return core_.Retrieve(*Index); }, Index);
+  }
+  HRESULT STDMETHODCALLTYPE Delete(short* Index, VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.Delete(*Index)); }, Index, result);
+  }
+
+  // --- SMTP
+  HRESULT STDMETHODCALLTYPE SMTPLogin(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.SMTPLogin()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE SMTPLogout(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.SMTPLogout()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE Send(BSTR* Recipient, BSTR* Subject, BSTR* cc, BSTR* mail, VARIANT_BOOL* result) override {
+    return call(
+        [&] {
+          std::u16string recipient = fromBstr(*Recipient), subject = fromBstr(*Subject), copies = fromBstr(*cc),
+                         body = fromBstr(*mail);
+          *result = toVariantBool(core_.Send(recipient, subject, copies, body));
+        },
+        Recipient, Subject, cc, mail, result);
+  }
+  HRESULT STDMETHODCALLTYPE SendMime(short* result) override {
+    return call([&] { *result = core_.SendMime(); }, result);
+  }
+
+  // --- The MIME facade
+  HRESULT STDMETHODCALLTYPE get_MimeFrom(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeFrom(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeFrom(BSTR value) override {
+    return call([&] { core_.MimeFrom(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeTo(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeTo(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeTo(BSTR value) override {
+    return call([&] { core_.MimeTo(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeNotification(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeNotification(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeNotification(BSTR value) override {
+    return call([&] { core_.MimeNotification(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeSubject(BSTR value) override {
+    return call([&] { core_.MimeSubject(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeSubject(BSTR* result) override {
+    return getString(result, [&] { return core_.MimeSubject(); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeContentCount(LONG* result) override {
+    return call([&] { *result = core_.MimeContentCount(); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeContentType(LONG id, BSTR value) override {
+    return call([&] { core_.MimeContentType(id, fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeContentType(LONG id, BSTR* result) override {
+    return getString(result, [&] { return core_.MimeContentType(id); });
+  }
+  HRESULT STDMETHODCALLTYPE put_MimeContentEncoding(LONG id, BSTR* value) override {
+    return call([&] { core_.MimeContentEncoding(id, fromBstr(*value)); }, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_MimeContentEncoding(LONG id, BSTR* result) override {
+    return getString(result, [&] { return core_.MimeContentEncoding(id); });
+  }
+  HRESULT STDMETHODCALLTYPE MimeContentAdd(LONG id, BSTR s, VARIANT* result) override {
+    return call(
+        [&] {
+          VariantInit(result);
+          core_.MimeContentAdd(id, fromBstr(s));
+        },
+        result);
+  }
+  HRESULT STDMETHODCALLTYPE MimeContentAddFromFile(LONG id, BSTR file, BSTR alias, VARIANT* result) override {
+    return call(
+        [&] {
+          VariantInit(result);
+          core_.MimeContentAddFromFile(id, fromBstr(file), fromBstr(alias));
+        },
+        result);
   }
 
  protected:
@@ -401,20 +465,6 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
           *result = toBstr(value());
         },
         result, required...);
-  }
-
-  static HRESULT notImplemented(const wchar_t* member) noexcept {
-    ComPtr<ICreateErrorInfo> create;
-    ComPtr<IErrorInfo> info;
-    if (SUCCEEDED(CreateErrorInfo(&create)) && SUCCEEDED(create.As(&info))) {
-      wchar_t description[96];
-      std::swprintf(description, std::size(description), L"%ls is not implemented yet", member);
-      create->SetGUID(IID__Corvane);
-      create->SetSource(const_cast<LPOLESTR>(kSource));
-      create->SetDescription(description);
-      SetErrorInfo(0, info.Get());
-    }
-    return E_NOTIMPL;
   }
 
   ComPtr<ITypeInfo> classInfo_;

@@ -55,13 +55,16 @@ check("z_URLEnc_EncodeEx of the worked example with mask 7",
 
 var failure = null;
 try {
-  c.SMTPLogin();
+  c.MimeContentAddFromFile(1, "Z:\\no\\such\\folder\\x.bin");
 } catch (e) {
   failure = e;
 }
-check("SMTPLogin raises E_NOTIMPL", failure !== null && (failure.number >>> 0) === 0x80004001,
-      failure && (failure.number >>> 0).toString(16));
-check("the error names the member", failure !== null && failure.description === "SMTPLogin is not implemented yet",
-      failure && failure.description);
+check("a missing folder raises path not found naming the path",
+      failure !== null && (failure.number >>> 0) === 0x800A004C &&
+          failure.description === "Path not found: 'Z:\\no\\such\\folder\\x.bin'",
+      failure && (failure.number >>> 0).toString(16) + " " + failure.description);
+check("nothing was added", c.MimeContentCount === 0, c.MimeContentCount);
+c.SMTPhost = "127.0.0.1:2525.6 more";
+check("SMTPhost splits at the first colon and rounds the port", c.SMTPhost === "127.0.0.1:2526", c.SMTPhost);
 
 finish();

@@ -1,8 +1,8 @@
 ' The control's own members from VBScript: the Error event of a refused
 ' connection (two connected sinks, Cancel, changed arguments), ErrCode, ErrString,
 ' Timeout, the small properties, z_URLEnc_EncodeEx with its by-reference
-' arguments, the MIME members that pass values through, and the error a member
-' not implemented yet raises.
+' arguments, the settings and MIME members offline, and a core error raised to
+' the script.
 ' Argument: a port where nothing listens.
 ' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 ' "RESULT FAIL"; a script that stops early prints no RESULT line.
@@ -139,17 +139,21 @@ Check "MimeContentCount counts up to the highest id named", c.MimeContentCount =
 Check "MimeContentType of an id never named is empty", c.MimeContentType(7) = "" And c.MimeContentType(-1) = "", ""
 
 ' --- Members still to come raise an error the script sees.
+Dim index
+index = 1
+Check "a new control's counters read 0", c.MailBoxCount = 0 And c.MailBoxSize = 0, c.MailBoxCount & " " & c.MailBoxSize
+Check "Size offline sends nothing and returns 0", c.Size(index) = 0 And c.ErrCode = 0, c.ErrCode
+Check "SendMime offline returns 0", c.SendMime = 0, c.ErrCode
+c.POP3host = "127.0.0.1:11110"
+Check "POP3host keeps host and port", c.POP3host = "127.0.0.1:11110", c.POP3host
+c.SMTPsender = ""
+Check "an empty SMTPsender is stored as <>", c.SMTPsender = "<>", c.SMTPsender
+c.MimeFrom = "Sales Desk u@h"
+Check "MimeFrom brackets the address", c.MimeFrom = "Sales Desk <u@h>", c.MimeFrom
 On Error Resume Next
-result = c.POP3Login
-Check "POP3Login raises E_NOTIMPL", Err.Number = &H80004001, Hex(Err.Number)
-Check "the error names the member and the control", Err.Description = "POP3Login is not implemented yet" And _
-  Err.Source = "prjCorvane.Corvane", Err.Description & " / " & Err.Source
-Err.Clear
-result = c.POP3host
-Check "POP3host get raises E_NOTIMPL", Err.Number = &H80004001, Hex(Err.Number)
-Err.Clear
-c.MimeFrom = "u@h"
-Check "MimeFrom put raises E_NOTIMPL and stores nothing", Err.Number = &H80004001 And c.MimeFrom = "", Hex(Err.Number)
+c.MimeContentAdd -1, "x"
+Check "MimeContentAdd with a negative id raises error 9", Err.Number = 9 And Err.Source = "prjCorvane.Corvane", _
+  Err.Number & " " & Err.Source
 Err.Clear
 On Error GoTo 0
 

@@ -278,17 +278,22 @@ void checkClassInformation(_Corvane* control) {
             errors->InterfaceSupportsErrorInfo(IID_IDispatch) == S_FALSE);
   if (errors) errors->Release();
 
-  VARIANT_BOOL result = 0;
-  hr = control->POP3Login(&result);
+  VARIANT variant;
+  Bstr text(L"x");
+  hr = control->MimeContentAdd(-1, text.value, &variant);
   IErrorInfo* error = nullptr;
   Bstr description;
   if (GetErrorInfo(0, &error) == S_OK) {
     error->GetDescription(&description.value);
     error->Release();
   }
-  check("a member still to come answers E_NOTIMPL, named in the error",
-        hr == E_NOTIMPL && description.text() == "POP3Login is not implemented yet",
+  check("a core error reaches the caller as its automation error with its text",
+        hr == static_cast<HRESULT>(0x800A0009) && description.text() == "Subscript out of range",
         hex(hr) + " " + description.text());
+  short count = -1;
+  LONG size = -1;
+  check("a new control's mailbox counters read 0",
+        control->get_MailBoxCount(&count) == S_OK && count == 0 && control->get_MailBoxSize(&size) == S_OK && size == 0);
 }
 
 // Advise and Unadvise on the point of `iid`; returns the point (or null).
