@@ -124,6 +124,8 @@ class Corvane : private SocketEvents {
   // Says `command` + LineEnd (not waiting for the send) and waits for `expected`
   // with the default time-out: one step of a dialogue.
   bool Ask(const std::u16string& command, const std::u16string& expected);
+  // As Ask, then waits on to the end of the line that holds `expected`.
+  bool AskForLine(const std::u16string& command, const std::u16string& expected);
   // Waits for `expected` with the default time-out.
   bool Await(const std::u16string& expected);
 

@@ -16,7 +16,7 @@ constexpr size_t kLargestReservation = size_t{1} << 26;  // characters
 int32_t Corvane::Size(int16_t& Index) {
   const std::u16string number = DecimalText(Index);
   if (!BeginInSession(u"[POP3 size " + number + u"]")) return 0;
-  if (!Ask(u"LIST " + number, u"+OK")) return 0;
+  if (!AskForLine(u"LIST " + number, u"+OK")) return 0;
   SplitFields(lastReply_, tokens_, u" ");
   return ReadInt32(FieldAt(tokens_, 3));
 }
@@ -26,7 +26,7 @@ bool Corvane::Delete(int16_t& Index) {
   if (!BeginInSession(u"[POP3 delete " + number + u"]")) return false;
   if (!Ask(u"DELE " + number, u"+OK")) return false;
   // Deleted, whatever the STAT that refreshes the counters brings.
-  if (Ask(u"STAT", u"+OK")) {
+  if (AskForLine(u"STAT", u"+OK")) {
     const MailboxCounters counters = ReadCounters(lastReply_, tokens_);
     mailBoxCount_ = counters.count;
     mailBoxSize_ = counters.size;

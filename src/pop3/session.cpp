@@ -8,7 +8,7 @@ bool Corvane::POP3Login() {
   if (!BeginLogin(u"[POP3 logging in]")) return false;
   ws_->Connect(pop3Host_, pop3Port_ != 0 ? pop3Port_ : IsSecured() ? 995 : 110);
   if (!Await(u"+OK") || !Ask(u"USER " + pop3User_, u"+OK") || !Ask(u"PASS " + pop3Password_, u"+OK") ||
-      !Ask(u"STAT", u"+OK"))
+      !AskForLine(u"STAT", u"+OK"))
     return LoginFailed();
   MailboxCounters counters;
   try {

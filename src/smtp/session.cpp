@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "control/corvane.h"
-#include "text/percent.h"
 
 namespace corvane {
 
@@ -76,7 +75,8 @@ bool Corvane::SendBody(const std::u16string& body) {
 bool Corvane::RefuseLineBreak(std::u16string_view what, const std::u16string& value) {
   if (value.find_first_of(u"\r\n") == std::u16string::npos) return false;
   int16_t code = kLineBreakRefused;
-  std::u16string text = std::u16string(what) + u" holds a line break and was not sent: '" + TraceEscape(value) + u"'";
+  const std::u16string shown = ReplaceAll(ReplaceAll(value, u"\r", u"%0D"), u"\n", u"%0A");
+  std::u16string text = std::u16string(what) + u" holds a line break and was not sent: '" + shown + u"'";
   RaiseError(code, text);
   return true;
 }

@@ -78,6 +78,19 @@ bool Corvane::Ask(const std::u16string& command, const std::u16string& expected)
   return Await(expected);
 }
 
+bool Corvane::AskForLine(const std::u16string& command, const std::u16string& expected) {
+  if (!Ask(command, expected)) return false;
+  // A reply whose numbers are read must be whole, however the network cut it.
+  const size_t match = lastReply_.find(expected);
+  std::u16string reply = std::move(lastReply_);
+  while (reply.find(u'\n', match) == std::u16string::npos) {
+    if (!Await(u"\n")) return false;
+    reply += lastReply_;
+  }
+  lastReply_ = std::move(reply);
+  return true;
+}
+
 void Corvane::WaitClose() {
   const double start = host_.Now();
   while (ws_->State() != Socket::kClosed && host_.Now() - start < timeout_) host_.Pump();

@@ -72,7 +72,8 @@ class ScriptedTimer : public Timer {
 };
 
 // Each pump runs the next scripted step (if any), then lets one second pass:
-// the clock advances and a running timer ticks once.
+// the clock advances and a running timer ticks once. Without steps, a pump asks
+// the peer instead; a pump in which the peer acted takes no time.
 class ScriptedHost : public Host {
  public:
   void Pump() override {
@@ -81,8 +82,8 @@ class ScriptedHost : public Host {
       auto step = std::move(steps.front());
       steps.pop_front();
       step();
-    } else if (whenIdle) {
-      whenIdle();
+    } else if (peer && peer()) {
+      return;
     }
     now += 1.0;
     if (timer && timer->enabled) timer->tick();
@@ -111,7 +112,7 @@ class ScriptedHost : public Host {
   }
 
   std::deque<std::function<void()>> steps;
-  std::function<void()> whenIdle;  // runs in pumps that have no step left
+  std::function<bool()> peer;  // runs in pumps that have no step left
   int pumps = 0;
   double now = 0;
   std::vector<std::u16string> boxes;
@@ -149,6 +150,7 @@ class TestableCorvane : public Corvane {
   using Corvane::Say;
   using Corvane::WaitClose;
   using Corvane::WaitFor;
+  const FieldList& Tokens() const { return tokens_; }
   const std::u16string& LastSaid() const { return lastSaid_; }
   const std::u16string& LastReply() const { return lastReply_; }
   const std::u16string& RecvBuffer() const { return recvBuffer_; }

@@ -1,0 +1,221 @@
+// The POP3 operations against a scripted server: every transcript is played
+// whole and again one character per pump.
+#include "control/errors.h"
+#include "pop3/reply.h"
+#include "transcript.h"
+
+namespace corvane::testing {
+namespace {
+
+const Transcript kLogin = {u"S: +OK ready", u"C: USER u1", u"S: +OK", u"C: PASS p1", u"S: +OK", u"C: STAT",
+                           u"S: +OK 2 320"};
+
+struct Pop3 : Dialogue {
+  Pop3() {
+    c.control.POP3host(u"pop.test");
+    c.control.POP3user(u"u1");
+    c.control.POP3password(u"p1");
+  }
+  // Logs in with kLogin, then plays `then`.
+  void LoggedIn(const Transcript& then) {
+    Play(kLogin + then);
+    ASSERT_TRUE(c.control.POP3Login());
+  }
+  bool Throws(ErrorNumber number, const std::function<void()>& operation) {
+    try {
+      operation();
+    } catch (const AutomationError& e) {
+      return e.number() == number;
+    }
+    return false;
+  }
+};
+CORVANE_BOTH_WAYS(Pop3);
+
+TEST_P(Pop3, LoginReadsTheCountersAndOpensTheSession) {
+  c.control.Debug_(true);
+  Play(kLogin);
+  EXPECT_TRUE(c.control.POP3Login());
+  peer->ExpectFinished();
+  EXPECT_EQ(c.socket.connects, std::vector<std::u16string>{u"pop.test:110"});
+  EXPECT_EQ(c.control.MailBoxCount(), 2);
+  EXPECT_EQ(c.control.MailBoxSize(), 320);
+  EXPECT_TRUE(c.control.Busy());
+  EXPECT_TRUE(c.control.POP3SessionActive());
+  EXPECT_EQ(Code(), 0);
+  EXPECT_EQ(c.events.trace.front(), u"[POP3 logging in]");
+  EXPECT_EQ(c.events.trace[1], u"Wait for:  +OK [10]");
+}
+
+TEST_P(Pop3, LoginChoosesThePort) {
+  c.control.IsSecured(true);
+  Play(kLogin);
+  c.control.POP3Login();
+  c.control.POP3Logout();
+  c.control.POP3host(u"pop.test:1100");
+  Play(kLogin);
+  c.control.POP3Login();
+  EXPECT_EQ(c.socket.connects, (std::vector<std::u16string>{u"pop.test:995", u"pop.test:1100"}));
+}
+
+TEST_P(Pop3, ARefusedPasswordEndsByTheServersCloseAndLeavesTheControlOffline) {
+  Play({u"S: +OK ready", u"C: USER u1", u"S: +OK", u"C: PASS p1", u"S: -ERR no", u"close"});
+  EXPECT_FALSE(c.control.POP3Login());
+  peer->ExpectFinished();
+  EXPECT_EQ(Code(), 5);
+  if (!Split()) {  // cut up, the text after an early match counts towards the next wait
+    EXPECT_EQ(LastError(), u"Invalid server response: said 'PASS p1', waited '+OK', got '-ERR no\r\n'");
+  }
+  EXPECT_FALSE(c.control.Busy());
+  EXPECT_EQ(c.socket.state, Socket::kClosed);
+  EXPECT_EQ(c.control.MailBoxCount(), 0);
+}
+
+TEST_P(Pop3, ASilentServerTimesOut) {
+  Play({u"S: +OK ready", u"C: USER u1"});
+  EXPECT_FALSE(c.control.POP3Login());
+  peer->ExpectFinished();
+  EXPECT_EQ(Code(), 3);
+  EXPECT_FALSE(c.control.Busy());
+  EXPECT_GE(c.socket.closes, 1);
+}
+
+TEST_P(Pop3, ASecondLoginIsRefusedAndLeavesTheSessionAlone) {
+  LoggedIn({u"C: RSET", u"S: +OK"});
+  EXPECT_FALSE(c.control.POP3Login());
+  EXPECT_EQ(Code(), 1);
+  EXPECT_TRUE(c.control.Busy() && c.control.POP3SessionActive());
+  EXPECT_TRUE(c.control.Reset());
+  peer->ExpectFinished();
+  EXPECT_EQ(c.socket.connects.size(), 1u);
+}
+
+TEST_P(Pop3, AStatReplyThatCantBeReadFailsTheLoginToTheCaller) {
+  const struct {
+    const char16_t* reply;
+    ErrorNumber error;
+  } cases[] = {{u"S: +OK 2", ErrorNumber::SubscriptOutOfRange}, {u"S: +OK 40000 1", ErrorNumber::Overflow}};
+  for (const auto& bad : cases) {
+    Transcript script = kLogin;
+    script.back() = bad.reply;
+    Play(script);
+    EXPECT_TRUE(Throws(bad.error, [&] { c.control.POP3Login(); }));
+    EXPECT_FALSE(c.control.Busy());
+    EXPECT_FALSE(c.control.POP3SessionActive());
+    EXPECT_EQ(c.socket.state, Socket::kClosed);
+  }
+}
+
+TEST_P(Pop3, LogoutQuitsAndWaitsForTheClose) {
+  LoggedIn({u"C: QUIT", u"S: +OK bye", u"close"});
+  EXPECT_TRUE(c.control.POP3Logout());
+  peer->ExpectFinished();
+  EXPECT_FALSE(c.control.Busy() || c.control.POP3SessionActive());
+  EXPECT_EQ(c.control.MailBoxCount(), 2);  // kept from the last STAT
+  EXPECT_FALSE(c.control.POP3Logout());    // nothing left to quit
+  EXPECT_EQ(c.socket.sent.back(), u"QUIT\r\n");
+}
+
+TEST_P(Pop3, OfflineOperationsSendNothingAndReportNothing) {
+  c.control.Debug_(true);
+  int16_t index = 1;
+  EXPECT_FALSE(c.control.Reset());
+  EXPECT_EQ(c.control.Size(index), 0);
+  EXPECT_EQ(c.control.Retrieve(index), u"");
+  EXPECT_FALSE(c.control.Delete(index));
+  EXPECT_TRUE(c.socket.sent.empty());
+  EXPECT_TRUE(c.events.errors.empty());
+  EXPECT_EQ(c.events.trace,
+            (std::vector<std::u16string>{u"[POP3 RSet]", u"[POP3 size 1]", u"[POP3 retrieve 1]", u"[POP3 delete 1]"}));
+}
+
+TEST_P(Pop3, SizeReadsTheThirdField) {
+  int16_t index = 3;
+  LoggedIn({u"C: LIST 3", u"S: +OK 3 1234", u"C: LIST 3", u"S: +OK 3"});
+  EXPECT_EQ(c.control.Size(index), 1234);
+  EXPECT_TRUE(Throws(ErrorNumber::SubscriptOutOfRange, [&] { c.control.Size(index); }));
+  peer->ExpectFinished();
+}
+
+TEST_P(Pop3, DeleteIsTrueOnceAcknowledgedAndRefreshesTheCounters) {
+  int16_t index = 2;
+  LoggedIn({u"C: DELE 2", u"S: +OK", u"C: STAT", u"S: +OK 1 120", u"C: DELE 2", u"S: +OK", u"C: STAT"});
+  EXPECT_TRUE(c.control.Delete(index));
+  EXPECT_EQ(c.control.MailBoxCount(), 1);
+  EXPECT_EQ(c.control.MailBoxSize(), 120);
+  EXPECT_TRUE(c.control.Delete(index));  // though STAT times out
+  peer->ExpectFinished();
+  EXPECT_EQ(Code(), 3);
+  EXPECT_EQ(c.control.MailBoxCount(), 1);
+}
+
+TEST_P(Pop3, RetrieveKeepsTheStatusLineAndUndoesDotStuffing) {
+  const struct {
+    Transcript answer;
+    std::u16string text;
+  } cases[] = {
+      {{u"S: +OK 4 octets", u"S: Hi", u"S: ."}, u"+OK 4 octets\r\nHi\r\n"},
+      {{u"S: +OK", u"S: ..", u"S: ...", u"S: .x", u"S: ."}, u"+OK\r\n.\r\n..\r\n.x\r\n"},
+      {{u"S: +OK", u"S: ."}, u"+OK\r\n"},
+      {{u"S: +OK", u"S~ a\r\n.", u"S: "}, u"+OK\r\na\r\n"},  // terminator split
+      {{u"S: +OK", u"S: \xE9\xFF\x80", u"S: ."}, u"+OK\r\n\xE9\xFF\x80\r\n"},
+  };
+  int16_t index = -1;
+  for (const auto& retrieval : cases) {
+    LoggedIn(Transcript{u"C: RETR -1"} + retrieval.answer + Transcript{u"C: QUIT", u"S: +OK", u"close"});
+    EXPECT_EQ(c.control.Retrieve(index), retrieval.text);
+    c.control.POP3Logout();
+    peer->ExpectFinished();
+  }
+  EXPECT_EQ(Code(), 0);
+}
+
+TEST_P(Pop3, RetrieveTracesItsSteps) {
+  c.control.Debug_(true);
+  int16_t index = 1;
+  LoggedIn({u"C: RETR 1", u"S: +OK", u"S: ."});
+  c.events.trace.clear();
+  c.control.Retrieve(index);
+  std::vector<std::u16string> labels;
+  for (const auto& line : c.events.trace)
+    if (line.starts_with(u"RUN") || line.starts_with(u"RETR") || line.starts_with(u"[")) labels.push_back(line);
+  EXPECT_EQ(labels, (std::vector<std::u16string>{u"[POP3 retrieve 1]", u"RUNNING WS_Wait", u"RUNNING WS_Wait OK",
+                                                 u"RUNNING RETRIEVE LOOP", u"RETRIEVE LOOP COMPLETED"}));
+}
+
+TEST_P(Pop3, ARetrieveThatFailsGivesNothing) {
+  int16_t index = 7;
+  LoggedIn({u"C: RETR 7", u"S: -ERR no such message", u"C: RETR 7", u"S: +OK", u"S: half a message", u"close"});
+  EXPECT_EQ(c.control.Retrieve(index), u"");
+  EXPECT_EQ(Code(), 0);
+  EXPECT_EQ(c.control.Retrieve(index), u"");  // no partial message passed off as whole
+  peer->ExpectFinished();
+  EXPECT_EQ(Code(), 5);
+}
+
+TEST_P(Pop3, ErrAnywhereInTheFirstPieceRefusesTheMessage) {
+  if (Split()) GTEST_SKIP() << "the first piece is the status line alone";
+  int16_t index = 1;
+  LoggedIn({u"C: RETR 1", u"S~ +OK\r\nsays -ERR inside\r\n.\r\n"});
+  EXPECT_EQ(c.control.Retrieve(index), u"");
+  EXPECT_EQ(Code(), 0);
+}
+
+TEST(Pop3Reply, UndoDotStuffingMatchesReplaceAll) {
+  for (std::u16string text : {u"", u"\r\n..", u"a\r\n...\r\n..\r\n..x", u"..a\r\n.b", u"\r\n..\r\n..\r\n....",
+                              u"x\r\n.", u"no dots here"}) {
+    const std::u16string expected = ReplaceAll(text, u"\r\n..", u"\r\n.");
+    UndoDotStuffing(text);
+    EXPECT_EQ(TranscriptPeer::Show(text), TranscriptPeer::Show(expected));
+  }
+}
+
+TEST(Pop3Reply, AnnouncedSize) {
+  EXPECT_EQ(AnnouncedSize(u"+OK 1234 octets\r\n"), 1234u);
+  EXPECT_EQ(AnnouncedSize(u"+OK\r\n12 34"), 0u);
+  EXPECT_EQ(AnnouncedSize(u"+OK message follows\r\n"), 0u);
+  EXPECT_EQ(AnnouncedSize(u"+OK -5 octets"), 0u);
+}
+
+}  // namespace
+}  // namespace corvane::testing
