@@ -67,8 +67,11 @@ int main(int argc, char** argv) {
   control.MimeFrom(u"Round Trip " + address);
   control.MimeTo(address);
   control.MimeSubject(subject);
+  // Only a backslash separates folders in the part's name: on POSIX the name is
+  // given as the alias.
+  const std::u16string name = file.substr(file.rfind(u'/') + 1);
   control.MimeContentAdd(1, text);
-  control.MimeContentAddFromFile(2, file);
+  control.MimeContentAddFromFile(2, file, name);
   if (!control.SMTPLogin()) return 1;
   const bool sent = control.SendMime() == -1;
   control.SMTPLogout();
@@ -97,7 +100,6 @@ int main(int argc, char** argv) {
   // --- Compare
   std::ifstream in(argv[6], std::ios::binary);
   const std::string original{std::istreambuf_iterator<char>(in), {}};
-  const std::u16string name = file.substr(file.rfind(u'/') + 1);
   const std::string attachment =
       DecodeBase64(Between(message, u"\r\n\r\n", u"\r\n\r\n--", message.find(u"name=\"" + name + u"\"")));
   const bool textSame = Between(message, u"8bit\r\n\r\n", u"\r\n\r\n--") == text;

@@ -1,0 +1,175 @@
+// The control on the POSIX host against the real servers that
+// scripts/mail-servers.sh starts (Dovecot and Postfix on 127.0.0.1, plain and
+// implicit TLS); CORVANE_MAIL_SERVERS names their servers.env. Every test runs
+// plain and TLS, and each user's mailbox belongs to one test.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "control/corvane.h"
+#include "posix/posix_host.h"
+#include "text/charset.h"
+
+namespace corvane::mail {
+namespace {
+
+std::map<std::string, std::string> Servers() {
+  static const std::map<std::string, std::string> values = [] {
+    std::map<std::string, std::string> read;
+    const char* file = std::getenv("CORVANE_MAIL_SERVERS");
+    std::ifstream in(file ? file : "");
+    for (std::string line; std::getline(in, line);)
+      if (const size_t eq = line.find('='); eq != std::string::npos) read[line.substr(0, eq)] = line.substr(eq + 1);
+    // The servers' certificates come from the test CA alone.
+    if (read.count("CA_FILE")) setenv("SSL_CERT_FILE", read["CA_FILE"].c_str(), 1);
+    return read;
+  }();
+  return values;
+}
+
+std::u16string Text(const std::string& bytes) { return hostCharset().fromBytes(bytes); }
+
+struct Events : ControlEvents {
+  std::vector<std::pair<int16_t, std::string>> errors;
+  void Error(int16_t& code, std::u16string& text, bool& cancel) override {
+    errors.emplace_back(code, Utf8(text));
+    cancel = true;
+  }
+  void Debugger(std::u16string&) override {}
+};
+
+struct MailServers : ::testing::TestWithParam<bool> {
+  std::map<std::string, std::string> env = Servers();
+  PosixHost host;
+  Events events;
+  Corvane control{host, events};
+
+  void SetUp() override {
+    ASSERT_FALSE(env.empty()) << "CORVANE_MAIL_SERVERS names no servers.env";
+    control.InitProperties();
+    control.Timeout(3);
+    control.IsSecured(GetParam());
+    control.SMTPhost(Text("127.0.0.1:" + env[GetParam() ? "SMTPS_PORT" : "SMTP_PORT"]));
+    control.POP3host(Text("127.0.0.1:" + env[GetParam() ? "POP3S_PORT" : "POP3_PORT"]));
+  }
+  // The POP3 tests read users 1 (plain) and 2 (TLS); SMTP delivers to 3 and 2.
+  void User(int n) {
+    control.POP3user(Text(env["USER" + std::to_string(n)]));
+    control.POP3password(Text(env["PASS" + std::to_string(n)]));
+  }
+  std::string Address(int n) { return env["USER" + std::to_string(n)] + "@" + env["MAIL_DOMAIN"]; }
+  void Deliver(int n, const std::string& message) {
+    const std::string file = testing::TempDir() + "corvane-fixture";
+    std::ofstream(file, std::ios::binary) << message;
+    const std::string folder = std::getenv("CORVANE_MAIL_SERVERS");
+    const std::string command = "bash " CORVANE_SOURCE_DIR "/scripts/mail-servers.sh deliver " +
+                                folder.substr(0, folder.rfind('/')) + " " + env["USER" + std::to_string(n)] + " " + file;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  // Logs in, deletes every message, logs out.
+  void Empty() {
+    ASSERT_TRUE(control.POP3Login());
+    for (int16_t k = control.MailBoxCount(); k >= 1; --k) control.Delete(k);
+    control.POP3Logout();
+  }
+  // Polls the mailbox until a message holding `mark` arrived; returns it.
+  std::u16string Await(const std::u16string& mark) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      if (!control.POP3Login()) return {};
+      for (int16_t k = control.MailBoxCount(); k >= 1; --k) {
+        std::u16string message = control.Retrieve(k);
+        if (message.find(mark) != std::u16string::npos) {
+          control.Delete(k);
+          control.POP3Logout();
+          return message;
+        }
+      }
+      control.POP3Logout();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
+  }
+};
+INSTANTIATE_TEST_SUITE_P(, MailServers, ::testing::Bool(), [](const auto& info) { return info.param ? "Tls" : "Plain"; });
+
+TEST_P(MailServers, Pop3ReadsAMailboxByteForByte) {
+  User(GetParam() ? 2 : 1);
+  Empty();
+  std::string body = "Subject: fixture\r\n\r\n.a line that starts with a dot\r\n..two\r\n";
+  for (int b = 128; b < 256; ++b) body += static_cast<char>(b);
+  body += "\r\n";
+  Deliver(GetParam() ? 2 : 1, body);
+  const std::string short_ = "Subject: second\r\n\r\nshort\r\n";
+  Deliver(GetParam() ? 2 : 1, short_);
+
+  ASSERT_TRUE(control.POP3Login());
+  EXPECT_EQ(control.MailBoxCount(), 2);
+  EXPECT_EQ(control.MailBoxSize(), static_cast<int32_t>(body.size() + short_.size()));
+  int16_t first = 1, second = 2;
+  EXPECT_EQ(control.Size(first), static_cast<int32_t>(body.size()));
+  const std::u16string message = control.Retrieve(first);
+  EXPECT_EQ(Utf8(message.substr(message.find(u"\r\n") + 2)), Utf8(Text(body)));
+  EXPECT_TRUE(message.starts_with(u"+OK"));
+  EXPECT_TRUE(control.Delete(first));
+  EXPECT_EQ(control.MailBoxCount(), 1);
+  EXPECT_TRUE(control.Reset());  // undeletes
+  EXPECT_TRUE(control.Delete(second));
+  EXPECT_TRUE(control.POP3Logout());  // commits the deletion
+  ASSERT_TRUE(control.POP3Login());
+  EXPECT_EQ(control.MailBoxCount(), 1);
+  EXPECT_EQ(control.Retrieve(first), message);
+  EXPECT_TRUE(control.POP3Logout());
+  EXPECT_TRUE(events.errors.empty());
+}
+
+TEST_P(MailServers, AWrongPasswordEndsWithTheEnginesError) {
+  User(1);
+  control.POP3password(u"wrong");
+  EXPECT_FALSE(control.POP3Login());
+  EXPECT_FALSE(control.Busy());
+  ASSERT_EQ(events.errors.size(), 1u);
+  EXPECT_TRUE(control.ErrCode() == 3 || control.ErrCode() == 5) << control.ErrCode();
+  EXPECT_NE(events.errors[0].second.find(": said 'PASS wrong', waited '+OK', got '"), std::string::npos)
+      << events.errors[0].second;
+}
+
+TEST_P(MailServers, SmtpDeliversToEveryRecipientAndPop3ReadsItBack) {
+  User(3);
+  control.SMTPsender(Text("<sender@" + env["MAIL_DOMAIN"] + ">"));
+  const std::u16string subject = GetParam() ? u"over TLS" : u"in plain";
+  std::u16string recipient = Text(Address(3)), cc = Text(Address(2)), mail = u"\r\nLine one\r\n.dot\r\n\xE9t\xE9";
+  std::u16string subjectLine = subject;
+  ASSERT_TRUE(control.SMTPLogin());
+  EXPECT_TRUE(control.Send(recipient, subjectLine, cc, mail));
+  EXPECT_TRUE(control.SMTPLogout());
+  const std::u16string arrived = Await(u"Subject: " + subject + u"\r\n");
+  EXPECT_NE(arrived.find(u"Subject: " + subject + u"\r\n\r\nLine one\r\n.dot\r\n\xE9t\xE9\r\n"), std::u16string::npos)
+      << Utf8(arrived);
+  User(2);
+  EXPECT_FALSE(Await(u"Subject: " + subject + u"\r\n").empty());
+  EXPECT_TRUE(events.errors.empty());
+}
+
+TEST_P(MailServers, RefusedRecipientsAndSendersEndByTheTimeOut) {
+  control.SMTPsender(Text("<sender@" + env["MAIL_DOMAIN"] + ">"));
+  std::u16string refused = Text(env["REFUSED_RCPT"]), subject = u"s", cc, mail = u"b";
+  ASSERT_TRUE(control.SMTPLogin());
+  EXPECT_FALSE(control.Send(refused, subject, cc, mail));
+  EXPECT_EQ(control.ErrCode(), 3);
+  control.SMTPLogout();
+
+  control.SMTPsender(Text(env["REFUSED_SENDER"]));
+  std::u16string recipient = Text(Address(3));
+  ASSERT_TRUE(control.SMTPLogin());
+  EXPECT_FALSE(control.Send(recipient, subject, cc, mail));
+  EXPECT_EQ(control.ErrCode(), 3);
+  EXPECT_NE(events.errors.back().second.find("553"), std::string::npos) << events.errors.back().second;
+  EXPECT_TRUE(control.SMTPLogout());
+}
+
+}  // namespace
+}  // namespace corvane::mail
