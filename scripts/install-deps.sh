@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine64 xvfb xauth python3
+  dovecot-core dovecot-pop3d postfix curl
 )
 
 missing=()
@@ -19,5 +20,44 @@ done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq </dev/null
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+
+# The tests run their own private mail servers: the packages must not ask questions,
+# configure a system-wide mailer or start daemons on ports 110, 995 and 25.
+$SUDO debconf-set-selections <<'SEL'
+postfix postfix/main_mailer_type select No configuration
+postfix postfix/mailname string corvane.test
+SEL
+policy=/usr/sbin/policy-rc.d
+own_policy=
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+  own_policy=1
+  trap '$SUDO rm -f "$policy"' EXIT
+fi
+
+# Another install may hold the dpkg lock: wait for it rather than fail.
+apt=(apt-get -o DPkg::Lock::Timeout=900)
+$SUDO "${apt[@]}" update -qq </dev/null
+$SUDO "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+
+if [ -n "$own_policy" ]; then
+  $SUDO rm -f "$policy"
+  trap - EXIT
+fi
+
+# Should a system-wide mail daemon just installed have started anyway, stop it and keep
+# it off. The system's own PID files name it, so private instances are left alone.
+case " ${missing[*]} " in
+  *" dovecot-core "* | *" postfix "*)
+    if [ -d /run/systemd/system ]; then
+      $SUDO systemctl disable --now dovecot.service postfix.service >/dev/null 2>&1 || true
+    fi
+    for pidfile in /run/dovecot/master.pid /var/spool/postfix/pid/master.pid; do
+      [ -s "$pidfile" ] || continue
+      pid=$(tr -dc 0-9 <"$pidfile")
+      comm=$(cat "/proc/$pid/comm" 2>/dev/null || true)
+      if [ "$comm" = dovecot ] || [ "$comm" = master ]; then $SUDO kill "$pid" || true; fi
+    done
+    ;;
+esac
