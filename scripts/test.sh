@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs every test: the core natively (plain, and under AddressSanitizer and
-# UndefinedBehaviorSanitizer), both Windows builds, and the OCX under Wine.
+# Runs every test: the project's mail servers, the core natively (plain, and under
+# AddressSanitizer and UndefinedBehaviorSanitizer; the native tests start Dovecot
+# and Postfix for themselves), both Windows builds, and the OCX under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/mail-servers-test.sh
 
 for preset in native native-asan; do
   cmake --preset "$preset" >/dev/null

@@ -15,14 +15,7 @@ wine_begin control
 wine_build corvane_ocx scripthost corvane_control_check corvane_socket_measure
 wine_servers
 
-cp "$wine_build/corvane.ocx" "$work/corvane.ocx"
-ocx=$(wine_path "$work/corvane.ocx")
-wine_run 60 "$work/register.log" regsvr32 /s "$ocx" || give_up "regsvr32 registers corvane.ocx" "$work/register.log"
-unregister() {
-  wine_run 60 "$work/unregister.log" regsvr32 /u /s "$ocx" ||
-    fail "regsvr32 /u unregisters corvane.ocx" "$work/unregister.log"
-}
-wine_at_end unregister
+wine_register_ocx
 
 script() {  # file arguments...
   local file=$1

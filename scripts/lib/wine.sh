@@ -215,11 +215,9 @@ CNF
 wine_servers() {
   local pki=$wine_state/pki name port
   if [[ ! -s $pki/ports ]]; then
-    wine_build corvane_trust_ca
     mkdir -p "$pki"
     wine_make_certificates "$pki" || give_up "test certificates (openssl)" "$pki/openssl.log"
-    wine_run 60 "$pki/trust.log" "$wine_bin/corvane_trust_ca.exe" "$(wine_path "$pki/ca.der")" ||
-      give_up "trusting the test authority in the prefix" "$pki/trust.log"
+    wine_trust_ca "$pki/ca.pem"
     python3 "$wine_root/tests/wine/host/echo_server.py" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
       untrusted="$pki/untrusted.pem:$pki/untrusted.key" wrongname="$pki/wrongname.pem:$pki/wrongname.key" \
       >"$pki/servers.log" 2>&1 </dev/null &
@@ -232,6 +230,29 @@ wine_servers() {
   fi
   wine_servers_log=$pki/servers.log
   while read -r name port; do printf -v "port_$name" %s "$port"; done <"$pki/ports"
+}
+
+# Adds a certificate authority (PEM) to the prefix's trusted roots.
+wine_trust_ca() {  # pem
+  local der=$work/trusted-${RANDOM}.der
+  wine_build corvane_trust_ca
+  openssl x509 -in "$1" -outform DER -out "$der" 2>"$work/trust.log" &&
+    wine_run 60 "$work/trust.log" "$wine_bin/corvane_trust_ca.exe" "$(wine_path "$der")" ||
+    give_up "trusting $1 in the prefix" "$work/trust.log"
+}
+
+# Registers build/win64's corvane.ocx (a copy in $work) for the rest of the suite,
+# and unregisters it at the end.
+wine_register_ocx() {
+  cp "$wine_build/corvane.ocx" "$work/corvane.ocx"
+  wine_ocx=$(wine_path "$work/corvane.ocx")
+  wine_run 60 "$work/register.log" regsvr32 /s "$wine_ocx" || give_up "regsvr32 registers corvane.ocx" "$work/register.log"
+  wine_at_end wine_unregister_ocx
+}
+
+wine_unregister_ocx() {
+  wine_run 60 "$work/unregister.log" regsvr32 /u /s "$wine_ocx" ||
+    fail "regsvr32 /u unregisters corvane.ocx" "$work/unregister.log"
 }
 
 # Runs a Wine program on an X display of its own (Xvfb), for checks of what must

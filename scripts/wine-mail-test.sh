@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The control under Wine against the real Dovecot and Postfix (scripts/lib/
+# mail_servers.sh), plain and with implicit TLS: tests/wine/mail/mail.vbs and
+# mail.js through scripthost.exe, and the round trip of examples/roundtrip.vbs.
+# Usage: bash scripts/wine-mail-test.sh     (KEEP=1 keeps the prefix and the logs)
+set -uo pipefail
+source "$(dirname "$0")/lib/wine.sh"
+source "$(dirname "$0")/lib/mail_servers.sh"
+
+tests=$wine_root/tests/wine/mail
+
+wine_begin mail
+wine_build corvane_ocx scripthost
+mail_servers_start >"$work/servers.log" 2>&1 || give_up "the mail servers start" "$work/servers.log"
+wine_trust_ca "$CA_FILE"
+wine_register_ocx
+
+# USER1's mailbox: exactly the two messages the scripts expect.
+fill_mailbox() {
+  rm -f "$MAILDIR_ROOT/$USER1"/Maildir/{new,cur}/*
+  python3 -c 'import sys; sys.stdout.buffer.write(b"Subject: fixture\r\n\r\n.a line that starts with a dot\r\n..two\r\n" + bytes(range(128, 256)) + b"\r\n")' \
+    >"$work/fixture.eml"
+  printf 'Subject: second\r\n\r\nshort\r\n' >"$work/second.eml"
+  mail_servers_deliver "$MAIL_SERVERS_DIR" "$USER1" "$work/fixture.eml" &&
+    mail_servers_deliver "$MAIL_SERVERS_DIR" "$USER1" "$work/second.eml"
+}
+
+attachment=$work/attachment.bin
+python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 40 + b"\r\n.\r\n\x00\r\x0a.")' >"$attachment"
+base64 -w 76 "$attachment" >"$attachment.b64"
+
+for mode in plain tls; do
+  if [[ $mode == tls ]]; then pop3=localhost:$POP3S_PORT smtp=localhost:$SMTPS_PORT; else
+    pop3=localhost:$POP3_PORT smtp=localhost:$SMTP_PORT; fi
+  for script in mail.vbs mail.js; do
+    fill_mailbox || give_up "delivering the fixture"
+    wine_checks "${script%.*}-${script##*.}-$mode" 120 "$wine_build/scripthost.exe" \
+      "$(wine_path "$(wine_script "$tests/$script")")" "$pop3" "$smtp" "$mode" "$USER1" "$PASS1" "$USER3" "$PASS3" \
+      "$MAIL_DOMAIN" "$REFUSED_RCPT" "$REFUSED_SENDER"
+  done
+  log=$work/roundtrip-$mode.log
+  wine_run 120 "$log" "$wine_build/scripthost.exe" "$(wine_path "$wine_root/examples/roundtrip.vbs")" "$smtp" "$pop3" \
+    "$USER2" "$PASS2" "$USER2@$MAIL_DOMAIN" "$(wine_path "$attachment")" "$(wine_path "$attachment.b64")" "$mode"
+  if tr -d '\r' <"$log" | tail -n 1 | grep -q '^PASS: '; then pass "roundtrip.vbs $mode"; else fail "roundtrip.vbs $mode" "$log"; fi
+done
