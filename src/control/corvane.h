@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "control/host.h"
 #include "mime/mime.h"
@@ -64,6 +65,12 @@ class Corvane : private SocketEvents {
   // --- SMTP (smtp/). Send and SendMime refuse, with error kLineBreakRefused, an
   // envelope value or subject that holds CR or LF, before sending its line.
   static constexpr int16_t kLineBreakRefused = 6;
+  // Received text is held up to kLongestReceived characters (a reply, a message
+  // being retrieved, what SocketRead gathers): beyond it the text is dropped, the
+  // connection closed and error kTooMuchReceived raised, so a server that sends
+  // without end can't exhaust the host's memory.
+  static constexpr size_t kLongestReceived = size_t{1} << 27;
+  static constexpr int16_t kTooMuchReceived = 7;
   bool SMTPLogin();
   bool SMTPLogout();
   bool Send(std::u16string& Recipient, std::u16string& Subject, std::u16string& cc, std::u16string& mail);
@@ -159,14 +166,29 @@ class Corvane : private SocketEvents {
   bool gotData_ = false;
   FieldList tokens_;
   std::u16string lastSaid_;
+  size_t longestReceived_ = kLongestReceived;  // lowered by tests
 
  private:
+  // One wait's lifetime (engine.cpp). A host may call the control again from an
+  // event while a wait pumps, and that call may wait in turn: the outer wait's
+  // countdown keeps counting meanwhile and gets back its value and its timer
+  // afterwards, and beyond kDeepestWait nested waits no longer pump, so a host
+  // that re-enters from every event can't grow the stack without end.
+  class WaitScope;
+  static constexpr size_t kDeepestWait = 8;
+  std::vector<int16_t> outerTicks_;  // the countdowns of the running waits, outermost first
+  bool overflowed_ = false;          // received text went past longestReceived_
+
   void TimerTick();
   bool TimeIsUp() const { return ticksLeft_ < 1; }
   // Loads the countdown with Timeout and starts the timer.
   void StartCountdown();
   // Takes what the socket holds into RecvBuffer, if connected.
   void TakeData();
+  // Appends to RecvBuffer, or drops it all once it would pass longestReceived_.
+  void Collect(const std::u16string& text);
+  // Reports received text past the limit and closes the connection.
+  void RefuseReceived();
 
   // The end of a failed login: the socket closed, the control offline.
   bool LoginFailed();

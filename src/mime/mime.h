@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/fields.h"
+
 namespace corvane {
 
 class Mime {
@@ -48,7 +50,7 @@ class Mime {
 
   // The longest message GenerateMime makes, in characters (what one automation
   // string holds).
-  static constexpr size_t kMaxMessageLength = 0x3FFFFFFF;
+  static constexpr size_t kMaxMessageLength = kLongestText;
 
  private:
   struct ContentPart {

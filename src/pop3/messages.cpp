@@ -54,6 +54,10 @@ std::u16string Corvane::Retrieve(int16_t& Index) {
   // whole retrieval stays linear in the message's size.
   size_t end = std::u16string::npos;
   for (;;) {
+    if (lastReply_.size() > longestReceived_ - message.size()) {
+      RefuseReceived();  // what came so far is dropped with it
+      break;
+    }
     const size_t from = message.size() < kPop3Terminator.size() ? 0 : message.size() - (kPop3Terminator.size() - 1);
     message += lastReply_;
     end = message.find(kPop3Terminator, from);

@@ -11,6 +11,7 @@
 namespace corvane {
 
 int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_view delimiter) {
+  if (text.size() > kLongestText) throw AutomationError(ErrorNumber::OutOfMemory);
   const auto notFound = static_cast<int32_t>(text.size()) + 1;
   if (start < 1) start = 1;
   if (start > static_cast<int32_t>(text.size())) return notFound;
@@ -19,6 +20,8 @@ int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_vi
 }
 
 void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_view delimiter) {
+  // Positions are 32-bit: beyond an automation string's length they would wrap.
+  if (text.size() > kLongestText || delimiter.size() > kLongestText) throw AutomationError(ErrorNumber::OutOfMemory);
   fields.assign(1, std::u16string());
   const auto length = static_cast<int32_t>(text.size());
   const auto d = static_cast<int32_t>(delimiter.size());

@@ -8,6 +8,10 @@
 
 namespace corvane {
 
+// The longest text the control makes or takes, in characters: what one automation
+// string holds. Longer inputs are refused with the out-of-memory error.
+inline constexpr size_t kLongestText = 0x3FFFFFFF;
+
 // Element 0 is not a field (it starts empty and callers may use it); the fields
 // are elements 1 to size() - 1, and a split always yields at least one.
 using FieldList = std::vector<std::u16string>;
@@ -16,7 +20,8 @@ using FieldList = std::vector<std::u16string>;
 int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_view delimiter);
 
 // Replaces the whole of `fields` with the fields of `text`: m delimiters give
-// m + 1 fields, empty ones included. The delimiter must not be empty.
+// m + 1 fields, empty ones included. The delimiter must not be empty; a text
+// beyond kLongestText raises out of memory.
 void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_view delimiter);
 
 // `text` with every non-overlapping occurrence of `find`, left to right, replaced.

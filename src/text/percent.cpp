@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "control/errors.h"
 #include "text/charset.h"
+#include "text/fields.h"
 
 namespace corvane {
 
@@ -36,18 +38,19 @@ std::u16string HexDigits(int16_t value) {
   return text;
 }
 
-void PutEscape(int32_t& position, uint8_t* buffer, int16_t code, std::string_view prefix) {
+void PutEscape(size_t& position, uint8_t* buffer, int16_t code, std::string_view prefix) {
   for (char c : prefix) buffer[position++] = static_cast<uint8_t>(c);
   for (char16_t c : HexDigits(code)) buffer[position++] = static_cast<uint8_t>(c);
   --position;
 }
 
 std::u16string z_URLEnc_EncodeEx(std::u16string& si, int16_t mask) {
+  if (si.size() > kLongestText / 3) throw AutomationError(ErrorNumber::OutOfMemory);
   const ByteCharset& charset = hostCharset();
   const std::string input = charset.toBytes(si);
   si = charset.fromBytes(input);
   auto output = std::make_unique<uint8_t[]>(3 * input.size() + 1);
-  int32_t j = 0;
+  size_t j = 0;
   for (char c : input) {
     const auto b = static_cast<uint8_t>(c);
     if (selects(mask, b)) {

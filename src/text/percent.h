@@ -15,7 +15,8 @@ enum EscapeClass : int16_t {
 };
 
 // The public encoder. Works on bytes: `si` is handed back converted to the 8-bit
-// character set and back, as a by-reference argument of the control.
+// character set and back, as a by-reference argument of the control. A text whose
+// encoding could exceed kLongestText raises out of memory.
 std::u16string z_URLEnc_EncodeEx(std::u16string& si, int16_t mask);
 
 // The same tests character by character; characters not escaped stay as they stood.
@@ -31,6 +32,6 @@ std::u16string HexDigits(int16_t value);
 
 // Writes prefix + HexDigits(code) at `position` and advances it by the escape's
 // length less one (the caller's loop steps over the last character).
-void PutEscape(int32_t& position, uint8_t* buffer, int16_t code, std::string_view prefix);
+void PutEscape(size_t& position, uint8_t* buffer, int16_t code, std::string_view prefix);
 
 }  // namespace corvane

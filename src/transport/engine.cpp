@@ -1,6 +1,7 @@
 // The command and response engine: send one command line, then wait until what
 // was received contains the expected text, measured by the one-second timer.
 #include "control/corvane.h"
+#include "transport/wait_scope.h"
 #include "text/percent.h"
 
 namespace corvane {
@@ -11,6 +12,9 @@ constexpr size_t kQuotedLength = 200;  // of a command line or a reply in error 
 
 void Corvane::TimerTick() {
   if (ticksLeft_ > 0) --ticksLeft_;
+  // Waits that a nested one interrupted count on.
+  for (int16_t& outer : outerTicks_)
+    if (outer > 0) --outer;
 }
 
 void Corvane::Say(const std::u16string& line, bool waitSent) {
@@ -21,9 +25,10 @@ void Corvane::Say(const std::u16string& line, bool waitSent) {
     // Bounded like the other waits: Timeout seconds (0: no limit), reloaded by
     // every piece that goes out, and never past the connection's end. A send that
     // does not finish is not reported here; the reply wait that follows does that.
+    WaitScope scope(*this);
     StartCountdown();
-    while (!sendDone_ && ws_->State() == Socket::kConnected && (timeout_ == 0 || !TimeIsUp()))
-      host_.Pump();
+    while (!sendDone_ && ws_->State() == Socket::kConnected && (timeout_ == 0 || !TimeIsUp()) && scope.Pump()) {
+    }
   }
   if (line.ends_with(lineEnd_)) lastSaid_ = line.substr(0, line.size() - lineEnd_.size());
   if (lastSaid_.size() > kQuotedLength) lastSaid_.erase(0, lastSaid_.size() - kQuotedLength);
@@ -31,6 +36,7 @@ void Corvane::Say(const std::u16string& line, bool waitSent) {
 }
 
 bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
+  WaitScope scope(*this);
   if (timeout == -1) timeout = Timeout();
   ticksLeft_ = timeout;
   fsmTimer_->Enabled(true);
@@ -39,15 +45,22 @@ bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
   bool ok = false;
   size_t searched = 0;  // text before this position cannot start a match
   for (;;) {
-    host_.Pump();
+    const bool pumped = scope.Pump();
     TakeData();
+    if (overflowed_) {
+      RefuseReceived();
+      break;
+    }
+    if (recvBuffer_.size() < searched) searched = 0;  // a nested call took the text
     if (recvBuffer_.find(expected, searched) != std::u16string::npos) {
       ok = true;
       break;
     }
     if (recvBuffer_.size() >= expected.size()) searched = recvBuffer_.size() - expected.size() + 1;
     int16_t code = 0;
-    if (timeout == 0 || ticksLeft_ > 0) {
+    if (!pumped) {
+      code = 3;  // nested too deep to wait
+    } else if (timeout == 0 || ticksLeft_ > 0) {
       if (ws_->State() == Socket::kClosed) code = 5;
     } else {
       code = 3;
@@ -92,8 +105,10 @@ bool Corvane::AskForLine(const std::u16string& command, const std::u16string& ex
 }
 
 void Corvane::WaitClose() {
+  WaitScope scope(*this);
   const double start = host_.Now();
-  while (ws_->State() != Socket::kClosed && host_.Now() - start < timeout_) host_.Pump();
+  while (ws_->State() != Socket::kClosed && host_.Now() - start < timeout_ && scope.Pump()) {
+  }
   if (ws_->State() != Socket::kClosed) ws_->Close();
 }
 

@@ -1,6 +1,7 @@
 // The control's side of its socket: the five event handlers that feed the receive
 // buffer and the transport flags, and the raw-socket members a host may call.
 #include "control/corvane.h"
+#include "transport/wait_scope.h"
 
 namespace corvane {
 
@@ -13,19 +14,37 @@ void Corvane::TakeData() {
   if (ws_->State() != Socket::kConnected) return;
   std::u16string text;
   ws_->GetData(text);
+  Collect(text);
+}
+
+void Corvane::Collect(const std::u16string& text) {
+  if (text.size() > longestReceived_ - recvBuffer_.size()) {
+    std::u16string().swap(recvBuffer_);
+    overflowed_ = true;
+    return;
+  }
   recvBuffer_ += text;
+}
+
+void Corvane::RefuseReceived() {
+  overflowed_ = false;
+  int16_t code = kTooMuchReceived;
+  std::u16string text = u"More text arrived than the control holds (" + DecimalText(longestReceived_) +
+                        u" characters): it was dropped and the connection closed";
+  RaiseError(code, text);
+  ws_->Close();
 }
 
 int16_t Corvane::SocketOpen(std::u16string& iP, int16_t& Port) {
   if (ws_->State() != Socket::kClosed) return 0;
   recvBuffer_.clear();
   gotData_ = false;
+  WaitScope scope(*this);
   StartCountdown();
   // Ports above 32767 arrive in their negative 16-bit form.
   ws_->Connect(iP, static_cast<uint16_t>(Port));
   for (;;) {
-    if (ws_->State() == Socket::kConnected) break;
-    host_.Pump();
+    if (ws_->State() == Socket::kConnected || !scope.Pump()) break;
     // A failed attempt brings the socket back to 0: no point waiting on.
     if (TimeIsUp() || ws_->State() == Socket::kClosed) break;
   }
@@ -39,11 +58,11 @@ int16_t Corvane::SocketClose() {
   // The countdown needs the timer; without it a close that never finishes would
   // wait for ever. The timer is put back as it was afterwards.
   const bool timerWasOn = fsmTimer_->Enabled();
+  WaitScope scope(*this);
   fsmTimer_->Enabled(true);
   ws_->Close();
   for (;;) {
-    if (ws_->State() == Socket::kClosed) break;
-    host_.Pump();
+    if (ws_->State() == Socket::kClosed || !scope.Pump()) break;
     if (TimeIsUp()) break;
   }
   fsmTimer_->Enabled(timerWasOn);
@@ -51,32 +70,36 @@ int16_t Corvane::SocketClose() {
 }
 
 std::u16string Corvane::SocketRead() {
+  WaitScope scope(*this);
   StartCountdown();
   // Waits only for the first data of a connection; nothing more can come once
   // the socket is closed. The second pump of a pass gives text that is still on
   // its way one more chance, unless the wait is already settled.
   while (ticksLeft_ > 0 && !gotData_ && ws_->State() != Socket::kClosed) {
-    host_.Pump();
-    if (gotData_ || TimeIsUp()) break;
+    if (!scope.Pump() || gotData_ || TimeIsUp()) break;
     if (ws_->State() == Socket::kConnected) {
-      host_.Pump();
+      scope.Pump();
       TakeData();
     }
   }
+  fsmTimer_->Enabled(false);
+  if (overflowed_) {
+    RefuseReceived();
+    return {};
+  }
   std::u16string text = std::move(recvBuffer_);
   recvBuffer_.clear();
-  fsmTimer_->Enabled(false);
   return text;
 }
 
 int16_t Corvane::SocketSend(std::u16string& Mess) {
   if (ws_->State() != Socket::kConnected) return 0;
+  WaitScope scope(*this);
   sendDone_ = false;
   StartCountdown();
   ws_->SendData(Mess);
   for (;;) {
-    if (sendDone_) break;
-    host_.Pump();
+    if (sendDone_ || !scope.Pump()) break;
     // A connection that went away will never report the send complete.
     if (TimeIsUp() || (!sendDone_ && ws_->State() != Socket::kConnected)) break;
   }
@@ -91,7 +114,7 @@ void Corvane::DataArrival(int32_t) {
     std::u16string text;
     ws_->GetData(text);
     if (debug_) Trace(u"Got " + text);
-    recvBuffer_ += text;
+    Collect(text);
   }
   if (ws_->State() == Socket::kConnected) gotData_ = true;
 }

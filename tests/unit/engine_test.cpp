@@ -168,5 +168,63 @@ TEST_F(Engine, WaitCloseWaitsForThePeerThenClosesItselfAfterTimeoutSeconds) {
   EXPECT_EQ(c.socket.state, Socket::kClosed);
 }
 
+// --- A host that calls the control again from its events
+
+struct Reentry : Engine {
+  int depth = 0, deepest = 0;
+  // The Debugger handler reads the socket whenever text arrives: a nested wait.
+  void ReadOnEveryArrival() {
+    c.control.Debug_(true);
+    c.events.onDebugger = [this](const std::u16string& line) {
+      if (!line.starts_with(u"Got ")) return;
+      deepest = std::max(deepest, ++depth);
+      c.control.SocketRead();
+      --depth;
+    };
+  }
+};
+
+TEST_F(Reentry, ANestedWaitNeitherStopsNorRestartsTheOuterWaitsClock) {
+  ReadOnEveryArrival();
+  c.host.Then([&] { c.socket.Arrive(u"noise"); });
+  c.host.peer = [&] {
+    if (c.host.pumps > 100) throw std::runtime_error("the outer wait never ended");
+    return false;
+  };
+  EXPECT_FALSE(Wait(u"+OK", 5));
+  EXPECT_EQ(c.control.ErrCode(), 3);
+  // The nested read waits out its ten seconds inside the outer wait's first pass;
+  // the outer wait's five seconds have passed meanwhile, so it ends right after.
+  EXPECT_LE(c.host.pumps, 1 + 1 + 10 + 1);
+}
+
+TEST_F(Reentry, EndlessReentryFromEveryArrivalStopsAtABoundedDepth) {
+  ReadOnEveryArrival();
+  c.host.peer = [&] {
+    c.socket.Arrive(u"x");
+    return true;
+  };
+  c.control.SocketRead();
+  EXPECT_GT(deepest, 1);
+  EXPECT_LE(deepest, 9);
+}
+
+TEST_F(Reentry, AMatchIsFoundAfterANestedCallTookTheTextSoFar) {
+  c.host.Then([&] { c.socket.Arrive(u"abcdef"); }, [&] { c.control.SocketRead(); },
+              [&] { c.socket.Arrive(u"+OK"); });
+  EXPECT_TRUE(Wait(u"+OK"));
+}
+
+TEST_F(Engine, TextBeyondTheLimitIsDroppedAndTheConnectionClosed) {
+  c.control.LongestReceived(8);
+  c.host.Then([&] { c.socket.Arrive(u"12345"); }, [&] { c.socket.Arrive(u"6789+OK"); });
+  EXPECT_FALSE(Wait(u"+OK"));
+  EXPECT_EQ(c.control.ErrCode(), Corvane::kTooMuchReceived);
+  EXPECT_EQ(c.events.errors.back().text,
+            u"More text arrived than the control holds (8 characters): it was dropped and the connection closed");
+  EXPECT_TRUE(c.control.LastReply().empty());
+  EXPECT_EQ(c.socket.state, Socket::kClosed);
+}
+
 }  // namespace
 }  // namespace corvane::testing

@@ -144,11 +144,11 @@ TEST(HexDigits, NegativeValuesCountFrom65536) {
 
 TEST(PutEscape, WritesTheEscapeAndLeavesThePositionOnItsLastCharacter) {
   std::vector<uint8_t> buffer(10, '.');
-  int32_t position = 2;
+  size_t position = 2;
   PutEscape(position, buffer.data(), 10, "%0");
-  EXPECT_EQ(position, 4);
+  EXPECT_EQ(position, 4u);
   PutEscape(++position, buffer.data(), 233, "%");
-  EXPECT_EQ(position, 7);
+  EXPECT_EQ(position, 7u);
   EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "..%0A%E9..");
 }
 

@@ -132,11 +132,15 @@ class RecordingEvents : public ControlEvents {
     errors.push_back({code, text});
     if (onError) onError(code, text, cancel);
   }
-  void Debugger(std::u16string& info) override { trace.push_back(info); }
+  void Debugger(std::u16string& info) override {
+    trace.push_back(info);
+    if (onDebugger) onDebugger(info);
+  }
 
   std::vector<RecordedError> errors;
   std::vector<std::u16string> trace;
   std::function<void(int16_t&, std::u16string&, bool&)> onError;
+  std::function<void(const std::u16string&)> onDebugger;
 };
 
 // The control with its engine and scratch fields in reach of the tests.
@@ -151,6 +155,7 @@ class TestableCorvane : public Corvane {
   using Corvane::WaitClose;
   using Corvane::WaitFor;
   const FieldList& Tokens() const { return tokens_; }
+  void LongestReceived(size_t characters) { longestReceived_ = characters; }
   const std::u16string& LastSaid() const { return lastSaid_; }
   const std::u16string& LastReply() const { return lastReply_; }
   const std::u16string& RecvBuffer() const { return recvBuffer_; }
