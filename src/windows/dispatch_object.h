@@ -56,10 +56,16 @@ class DispatchObject : public Dual, public ISupportErrorInfo {
     return nullptr;
   }
 
-  // A member's body, with its errors reported to the caller.
+  // A member's body, with its errors reported to the caller. The object stays
+  // alive until the body returns: a member that pumps messages runs the host's
+  // code, which may let go of its last reference meanwhile.
   template <class Body, class... Pointers>
   HRESULT call(Body&& body, Pointers... required) const noexcept {
-    return guarded(source_, body, required...);
+    auto* self = const_cast<DispatchObject*>(this);
+    self->AddRef();
+    const HRESULT hr = guarded(source_, body, required...);
+    self->Release();
+    return hr;
   }
 
  private:

@@ -475,6 +475,26 @@ void checkRelease(short refused) {
   const ULONG left = control->Release();
   check("the last Release destroys the control and releases its sinks", heard && left == 0 && sink.references == 1,
         std::to_string(left) + " " + std::to_string(sink.references));
+
+  // A host that lets go of its last reference inside an event, while the call
+  // that raised it still waits: the call ends first, then the control goes.
+  CoCreateInstance(CLSID_Corvane, nullptr, CLSCTX_INPROC_SERVER, IID__Corvane, reinterpret_cast<void**>(&control));
+  if (!control) return;
+  point = connectionPoint(control, DIID___Corvane);
+  EventSink dropping;
+  dropping.setCancel = &yes;
+  dropping.onEvent = [&] {
+    if (control) std::exchange(control, nullptr)->Release();
+  };
+  if (point) {
+    point->Advise(&dropping, &cookie);
+    point->Release();
+  }
+  _Corvane* running = control;
+  const short result = socketOpen(running, L"localhost", refused);
+  check("a control released inside its own event ends the call, then goes",
+        control == nullptr && result == 0 && dropping.references == 1,
+        std::to_string(result) + " " + std::to_string(dropping.references));
 }
 
 }  // namespace
