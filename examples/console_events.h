@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "control/host.h"
+#include "control/corvane.h"
 #include "text/charset.h"
 
 struct ConsoleEvents : corvane::ControlEvents {
@@ -19,3 +19,14 @@ struct ConsoleEvents : corvane::ControlEvents {
 };
 
 inline std::u16string Text(const char* s) { return corvane::hostCharset().fromBytes(s); }
+
+// A new control's flags from the arguments after the positional ones: --tls for
+// implicit TLS, --trace for the protocol trace on standard error.
+inline void ApplyFlags(corvane::Corvane& control, ConsoleEvents& events, int argc, char** argv, int first) {
+  control.InitProperties();
+  for (int k = first; k < argc; ++k) {
+    if (std::string(argv[k]) == "--tls") control.IsSecured(true);
+    if (std::string(argv[k]) == "--trace") events.trace = true;
+  }
+  control.Debug_(events.trace);
+}

@@ -4,7 +4,6 @@
 // With --tls the server's certificate must be trusted (SSL_CERT_FILE names a
 // private CA) and must name HOST.
 #include <cstdio>
-#include <cstring>
 
 #include "console_events.h"
 #include "control/corvane.h"
@@ -18,12 +17,7 @@ int main(int argc, char** argv) {
   corvane::PosixHost host;
   ConsoleEvents events;
   corvane::Corvane control(host, events);
-  control.InitProperties();
-  for (int k = 4; k < argc; ++k) {
-    if (std::strcmp(argv[k], "--tls") == 0) control.IsSecured(true);
-    if (std::strcmp(argv[k], "--trace") == 0) events.trace = true;
-  }
-  control.Debug_(events.trace);
+  ApplyFlags(control, events, argc, argv, 4);
   control.POP3host(Text(argv[1]));
   control.POP3user(Text(argv[2]));
   control.POP3password(Text(argv[3]));

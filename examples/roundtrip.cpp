@@ -4,7 +4,6 @@
 //   roundtrip SMTPHOST:PORT POP3HOST:PORT USER PASSWORD ADDRESS FILE [--tls] [--trace]
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -49,12 +48,7 @@ int main(int argc, char** argv) {
   corvane::PosixHost host;
   ConsoleEvents events;
   corvane::Corvane control(host, events);
-  control.InitProperties();
-  for (int k = 7; k < argc; ++k) {
-    if (std::strcmp(argv[k], "--tls") == 0) control.IsSecured(true);
-    if (std::strcmp(argv[k], "--trace") == 0) events.trace = true;
-  }
-  control.Debug_(events.trace);
+  ApplyFlags(control, events, argc, argv, 7);
   control.SMTPhost(Text(argv[1]));
   control.POP3host(Text(argv[2]));
   control.POP3user(Text(argv[3]));

@@ -1,7 +1,6 @@
 // Sends a plain message over SMTP with the native library.
 //   smtp_send HOST:PORT SENDER RECIPIENT SUBJECT [--tls] [--trace]   (the body from standard input)
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <iterator>
 
@@ -17,12 +16,7 @@ int main(int argc, char** argv) {
   corvane::PosixHost host;
   ConsoleEvents events;
   corvane::Corvane control(host, events);
-  control.InitProperties();
-  for (int k = 5; k < argc; ++k) {
-    if (std::strcmp(argv[k], "--tls") == 0) control.IsSecured(true);
-    if (std::strcmp(argv[k], "--trace") == 0) events.trace = true;
-  }
-  control.Debug_(events.trace);
+  ApplyFlags(control, events, argc, argv, 5);
   control.SMTPhost(Text(argv[1]));
   control.SMTPsender(Text(argv[2]));
 

@@ -4,6 +4,7 @@
 // protocol operations are members too, defined in their own folders.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,9 @@ class Corvane : private SocketEvents {
   bool Ask(const std::u16string& command, const std::u16string& expected);
   // As Ask, then waits on to the end of the line that holds `expected`.
   bool AskForLine(const std::u16string& command, const std::u16string& expected);
+  // Ends a session: QUIT, its reply and the server's close when connected (whether
+  // QUIT was acknowledged), else just closes (no value).
+  std::optional<bool> Quit(const std::u16string& expected);
   // Waits for `expected` with the default time-out.
   bool Await(const std::u16string& expected);
 

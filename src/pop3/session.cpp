@@ -33,13 +33,7 @@ bool Corvane::LoginFailed() {
 
 bool Corvane::POP3Logout() {
   BeginOperation(u"[POP3 logging out]");
-  bool acknowledged = false;
-  if (ws_->State() == Socket::kConnected) {
-    acknowledged = Ask(u"QUIT", u"+OK");
-    WaitClose();
-  } else if (ws_->State() != Socket::kClosed) {
-    ws_->Close();
-  }
+  const bool acknowledged = Quit(u"+OK").value_or(false);
   pop3SessionActive_ = false;
   busy_ = false;
   return acknowledged;

@@ -104,6 +104,16 @@ bool Corvane::AskForLine(const std::u16string& command, const std::u16string& ex
   return true;
 }
 
+std::optional<bool> Corvane::Quit(const std::u16string& expected) {
+  if (ws_->State() == Socket::kConnected) {
+    const bool acknowledged = Ask(u"QUIT", expected);
+    WaitClose();
+    return acknowledged;
+  }
+  if (ws_->State() != Socket::kClosed) ws_->Close();
+  return std::nullopt;
+}
+
 void Corvane::WaitClose() {
   WaitScope scope(*this);
   const double start = host_.Now();
