@@ -9,8 +9,7 @@ namespace corvane::win {
 namespace {
 
 // Only classes that work are served and registered. The property pages `pagPOP3`
-// and `pagSMTP` join this table when they do, and the control's ToolboxBitmap32
-// key with its bitmap.
+// and `pagSMTP` join this table when they do.
 constexpr ServerClass kClasses[] = {
     {&CLSID_Corvane, L"prjCorvane.Corvane", L"Corvane mail control", createCorvaneControl, true},
     {&CLSID_MIME, L"prjCorvane.MIME", L"Corvane MIME message composer", createMimeObject, false},
