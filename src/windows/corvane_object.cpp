@@ -215,7 +215,12 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     return call([&] { *result = toVariantBool(core_.IsSecured()); }, result);
   }
   HRESULT STDMETHODCALLTYPE put_IsSecured(VARIANT_BOOL* value) override {
-    return call([&] { core_.IsSecured(*value != VARIANT_FALSE); }, value);
+    return call(
+        [&] {
+          core_.IsSecured(*value != VARIANT_FALSE);
+          ole_.propertyChanged();  // saved, though no notice goes out for it
+        },
+        value);
   }
   HRESULT STDMETHODCALLTYPE get_POP3SessionActive(VARIANT_BOOL* result) override {
     return call([&] { *result = toVariantBool(core_.POP3SessionActive()); }, result);

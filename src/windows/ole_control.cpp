@@ -194,30 +194,33 @@ HRESULT OleControl::activate(bool ui) {
     ComPtr<IOleInPlaceSite> site;
     if (FAILED(site_.As(&site))) return E_NOINTERFACE;
     if (site->CanInPlaceActivate() != S_OK) return E_FAIL;
+    site->OnInPlaceActivate();
     HWND parent = nullptr;
     RECT position{}, clip{};
     OLEINPLACEFRAMEINFO frameInfo{};
     frameInfo.cb = sizeof frameInfo;
-    ComPtr<IOleInPlaceFrame> frame;
-    ComPtr<IOleInPlaceUIWindow> document;
     HRESULT hr = site->GetWindow(&parent);
-    if (SUCCEEDED(hr)) hr = site->GetWindowContext(&frame, &document, &position, &clip, &frameInfo);
-    if (FAILED(hr)) return hr;
-    WNDCLASSEXW type{};
-    type.cbSize = sizeof type;
-    type.lpfnWndProc = windowProcedure;
-    type.hInstance = moduleHandle();
-    type.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
-    type.lpszClassName = kWindowClass;
-    RegisterClassExW(&type);  // already there for a second control: fine
-    const SIZE size = fixedPixels();
-    window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left, position.top, size.cx,
-                              size.cy, parent, nullptr, moduleHandle(), this);
-    if (!window_) return HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(hr)) hr = site->GetWindowContext(&frame_, &document_, &position, &clip, &frameInfo);
+    if (SUCCEEDED(hr)) {
+      WNDCLASSEXW type{};
+      type.cbSize = sizeof type;
+      type.lpfnWndProc = windowProcedure;
+      type.hInstance = moduleHandle();
+      type.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
+      type.lpszClassName = kWindowClass;
+      RegisterClassExW(&type);  // already there for a second control: fine
+      const SIZE size = fixedPixels();
+      window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, position.left, position.top,
+                                size.cx, size.cy, parent, nullptr, moduleHandle(), this);
+      if (!window_) hr = HRESULT_FROM_WIN32(GetLastError());
+    }
+    if (FAILED(hr)) {
+      frame_.Reset();
+      document_.Reset();
+      site->OnInPlaceDeactivate();
+      return hr;
+    }
     inPlaceSite_ = site;
-    frame_ = frame;
-    document_ = document;
-    site->OnInPlaceActivate();
     showOrHide();
   }
   if (ui && !uiActive_) {

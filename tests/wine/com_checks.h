@@ -1,6 +1,6 @@
 #pragma once
 // What the C++ checks of COM objects with windows share: reference counting for
-// the test's own COM objects, and a watcher that reads and closes the message
+// the test's own COM objects, QueryInterface in one call, and a watcher that reads and closes the message
 // boxes of this process as a user would.
 #include <windows.h>
 
@@ -23,6 +23,14 @@ class Unknown : public Interfaces... {
   ULONG STDMETHODCALLTYPE Release() override { return --references; }  // owned by the test, never deleted
   ULONG references = 1;
 };
+
+// The object's `riid` interface (a reference for the caller), or null.
+template <class Interface>
+Interface* query(IUnknown* object, REFIID riid) {
+  void* found = nullptr;
+  if (object) object->QueryInterface(riid, &found);
+  return static_cast<Interface*>(found);
+}
 
 // Message boxes of this process, as a user sees them: each is read, recorded and
 // closed with its OK button.

@@ -222,13 +222,6 @@ class PageSite final : public Unknown<IPropertyPageSite> {
 
 // --- Helpers
 
-template <class Interface>
-Interface* query(IUnknown* object, REFIID riid) {
-  void* found = nullptr;
-  if (object) object->QueryInterface(riid, &found);
-  return static_cast<Interface*>(found);
-}
-
 // Releases a COM pointer when it goes.
 template <class Interface>
 struct Held {

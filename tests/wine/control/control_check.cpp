@@ -154,13 +154,6 @@ short errCode(_Corvane* control) {
   return code;
 }
 
-template <class Interface>
-Interface* query(IUnknown* object, REFIID riid) {
-  void* found = nullptr;
-  object->QueryInterface(riid, &found);
-  return static_cast<Interface*>(found);
-}
-
 bool sameObject(IUnknown* a, IUnknown* b) {
   IUnknown* x = query<IUnknown>(a, IID_IUnknown);
   IUnknown* y = query<IUnknown>(b, IID_IUnknown);
