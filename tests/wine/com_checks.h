@@ -3,6 +3,7 @@
 // the test's own COM objects, QueryInterface in one call, and a watcher that reads and closes the message
 // boxes of this process as a user would.
 #include <windows.h>
+#include <ocidl.h>
 
 #include <atomic>
 #include <mutex>
@@ -15,13 +16,32 @@
 
 namespace corvane::checks {
 
-// Reference counting for the test's own COM objects.
-template <class... Interfaces>
-class Unknown : public Interfaces... {
+// Reference counting for the test's own COM objects, and QueryInterface for the
+// interfaces they implement.
+template <class First, class... Rest>
+class Unknown : public First, public Rest... {
  public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    *object = riid == IID_IUnknown || riid == __uuidof(First) ? static_cast<First*>(this) : nullptr;
+    ((riid == __uuidof(Rest) ? void(*object = static_cast<Rest*>(this)) : void()), ...);
+    if (!*object) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
   ULONG STDMETHODCALLTYPE Release() override { return --references; }  // owned by the test, never deleted
   ULONG references = 1;
+};
+
+// A sink of property-change notices: the dispatch identifiers, in order.
+class PropertySink final : public Unknown<IPropertyNotifySink> {
+ public:
+  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
+    changed.push_back(id);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
+  std::vector<DISPID> changed;
 };
 
 // The object's `riid` interface (a reference for the caller), or null.
@@ -38,6 +58,7 @@ class BoxWatcher {
  public:
   struct Box {
     std::string caption, text;
+    HWND owner;
   };
 
   BoxWatcher() : thread_([this] { watch(); }) {}
@@ -87,7 +108,7 @@ class BoxWatcher {
     GetWindowTextW(box, caption, 256);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      boxes_.push_back({narrow(caption), narrow(text)});
+      boxes_.push_back({narrow(caption), narrow(text), GetWindow(box, GW_OWNER)});
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);  // one box is recorded once

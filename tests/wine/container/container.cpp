@@ -145,33 +145,11 @@ class Site final : public Unknown<IOleClientSite, IOleInPlaceSite, IOleControlSi
   HWND form_;
 };
 
-class PropertySink final : public Unknown<IPropertyNotifySink> {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown || riid == IID_IPropertyNotifySink ? static_cast<IPropertyNotifySink*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
-    changed.push_back(id);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
-  std::vector<DISPID> changed;
-};
-
 // A property bag in memory that keeps the order of its writes.
 class Bag final : public Unknown<IPropertyBag> {
  public:
   ~Bag() {
     for (auto& entry : entries) VariantClear(&entry.second);
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown || riid == IID_IPropertyBag ? static_cast<IPropertyBag*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
     for (auto& entry : entries) {
@@ -201,12 +179,6 @@ class Bag final : public Unknown<IPropertyBag> {
 
 class PageSite final : public Unknown<IPropertyPageSite> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown || riid == IID_IPropertyPageSite ? static_cast<IPropertyPageSite*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
   HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override {
     dirtyNotices += (flags & PROPPAGESTATUS_DIRTY) ? 1 : 0;
     return S_OK;
@@ -498,10 +470,11 @@ void checkPersistence(_Corvane* control) {
   if (fromStream) fromStream->Release();
 }
 
-void checkCaption(IOleObject* object, Site& site, short refused) {
+void checkCaption(HWND form, IOleObject* object, Site& site, short refused) {
   Held<_Corvane> control(query<_Corvane>(object, IID__Corvane));
   BoxWatcher boxes;
   std::vector<std::string> captions;
+  bool owned = true;
   for (auto [name, displayName] : {std::pair{L"MailControl1", L"Form1.Mail"}, std::pair{L"", L"Form1.Mail"},
                                    std::pair{L"", L""}}) {
     site.name = name;
@@ -511,10 +484,12 @@ void checkCaption(IOleObject* object, Site& site, short refused) {
     control->SocketOpen(&host.value, &port, &result);
     const std::vector<BoxWatcher::Box> shown = boxes.take();
     captions.push_back(shown.size() == 1 ? shown[0].caption : describe(shown));
+    owned = owned && shown.size() == 1 && shown[0].owner == form;
   }
   check("the error box is captioned with the extender's Name, else the display name, else Corvane",
         captions == std::vector<std::string>{"MailControl1", "Form1.Mail", "Corvane"},
         captions[0] + " / " + captions[1] + " / " + captions[2]);
+  check("the error box is owned by the form", owned);
   site.name = L"MailControl1";
 }
 
@@ -669,7 +644,7 @@ void checkContainer(HWND form, Site& site, _Corvane* control, short refused) {
   }
 
   checkPersistence(control);
-  checkCaption(object.p, site, refused);
+  checkCaption(form, object.p, site, refused);
   _Corvane* second = newControl();
   checkOwnFrame(form, control, second);
   if (second) second->Release();

@@ -97,35 +97,8 @@ class EventSink final : public Unknown<IDispatch> {
   std::function<void()> onEvent;
 };
 
-class PropertySink final : public Unknown<IPropertyNotifySink> {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {
-      *object = static_cast<IPropertyNotifySink*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
-    changed.push_back(id);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
-  std::vector<DISPID> changed;
-};
-
 // An object that implements no outgoing interface.
-class NotASink final : public Unknown<IUnknown> {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown ? static_cast<IUnknown*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-};
+class NotASink final : public Unknown<IUnknown> {};
 
 std::string describe(const std::vector<Received>& events) {
   std::string text = std::to_string(events.size()) + " event(s)";
