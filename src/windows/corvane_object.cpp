@@ -108,6 +108,7 @@ class ConnectionPoint final : public IConnectionPoint {
     if (connections) *connections = nullptr;
     try {
       std::vector<CONNECTDATA> items;
+      items.reserve(sinks_.size());  // no allocation after the first AddRef
       for (const auto& [cookie, sink] : sinks_) items.push_back(CONNECTDATA{addRef<IUnknown>(sink.Get()), cookie});
       return ConnectionEnumerator::create(IID_IEnumConnections, std::move(items), connections);
     } catch (const std::bad_alloc&) {
@@ -177,7 +178,10 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
     if (points) *points = nullptr;
     try {
-      std::vector<IConnectionPoint*> items{addRef<IConnectionPoint>(&events_), addRef<IConnectionPoint>(&propertyNotices_)};
+      std::vector<IConnectionPoint*> items;
+      items.reserve(2);  // no allocation after the first AddRef
+      items.push_back(addRef<IConnectionPoint>(&events_));
+      items.push_back(addRef<IConnectionPoint>(&propertyNotices_));
       return ConnectionPointEnumerator::create(IID_IEnumConnectionPoints, std::move(items), points);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;

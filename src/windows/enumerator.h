@@ -17,12 +17,13 @@ class Enumerator final : public Enum {
  public:
   // Takes over the references of `items`.
   static HRESULT create(REFIID iid, std::vector<Item> items, Enum** result) noexcept {
-    if (!result) {
-      for (Item& item : items) drop(item);
-      return E_POINTER;
+    Enumerator* made = result ? new (std::nothrow) Enumerator(iid, std::move(items)) : nullptr;
+    if (!made) {
+      for (Item& item : items) drop(item);  // still here: nothing took them over
+      return result ? E_OUTOFMEMORY : E_POINTER;
     }
-    *result = new (std::nothrow) Enumerator(iid, std::move(items));
-    return *result ? S_OK : E_OUTOFMEMORY;
+    *result = made;
+    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
