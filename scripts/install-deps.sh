@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libssl-dev openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
-  wine64 xvfb xauth python3
+  wine64 xvfb xauth python3 imagemagick
   dovecot-core dovecot-pop3d postfix curl
 )
 

@@ -40,9 +40,13 @@ diff "$work/before.txt" "$work/registered.txt" >"$work/registered.diff"
 
 mime='{13B70BCA-C682-4416-A008-5C262B17E31D}'
 control='{3EFF7BB8-0BE5-471B-BE57-8EC89AAF511E}'
+pages=('{53EA5658-0D94-4275-A8FB-39B4C073236A}' '{F975CFB2-DBFA-4391-8AE7-154F41DA0CD3}')  # pagPOP3, pagSMTP
 for key in "CLSID\\$mime\\InprocServer32]" "prjCorvane.MIME\\CLSID]" \
   "CLSID\\$control\\InprocServer32]" "CLSID\\$control\\Control]" "CLSID\\$control\\MiscStatus\\1]" \
+  "CLSID\\$control\\ToolboxBitmap32]" \
+  "CLSID\\$control\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}]" \
   "CLSID\\$control\\TypeLib]" "prjCorvane.Corvane\\CLSID]" \
+  "CLSID\\${pages[0]}\\InprocServer32]" "CLSID\\${pages[1]}\\InprocServer32]" \
   'TypeLib\{BB374CF0-7650-45D9-BE79-77FA82F6B08D}\1.0\0\win64]'; do
   if grep -qiF "> [HKEY_CLASSES_ROOT\\$key" "$work/registered.diff"; then  # key names ignore case
     pass "registration writes $key"
@@ -56,7 +60,7 @@ key_values() {  # key
     on && /^> *$/ { exit }
     on' "$work/registered.diff"
 }
-for clsid in "$mime" "$control"; do
+for clsid in "$mime" "$control" "${pages[@]}"; do
   if key_values "CLSID\\$clsid\\InprocServer32" | grep -qF '"ThreadingModel"="Apartment"'; then
     pass "class $clsid is apartment threaded"
   else
@@ -68,7 +72,7 @@ if key_values "prjCorvane.Corvane\\CLSID" | grep -qiF "@=\"$control\""; then
 else
   fail "the ProgID prjCorvane.Corvane names the control's class" "$work/registered.diff"
 fi
-if key_values "CLSID\\$control\\MiscStatus\\1" | grep -qF '@="131473"'; then
+if key_values "CLSID\\$control\\MiscStatus\\1" | grep -qF '@="132497"'; then
   pass "the control's MiscStatus for the content aspect"
 else
   fail "the control's MiscStatus for the content aspect" "$work/registered.diff"

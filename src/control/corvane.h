@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/host.h"
+#include "control/property_bag.h"
 #include "mime/mime.h"
 #include "text/fields.h"
 #include "transport/socket.h"
@@ -25,6 +26,12 @@ class Corvane : private SocketEvents {
 
   // A new instance placed by the host (one with no saved settings).
   void InitProperties();
+  // A saved instance loaded, and the instance saved: the nine settings in one
+  // fixed order (settings.cpp). Loading stores straight into the fields and
+  // signals nothing; a value the bag cannot give raises its AutomationError,
+  // with the settings read before it kept.
+  void ReadProperties(PropertyBag& bag);
+  void WriteProperties(PropertyBag& bag) const;
 
   // --- Error reporting and tracing
   int16_t ErrCode() const { return errCode_; }

@@ -12,9 +12,12 @@ enum class ErrorNumber : int {
   Overflow = 6,
   OutOfMemory = 7,
   SubscriptOutOfRange = 9,
+  TypeMismatch = 13,
   FileNotFound = 53,
   PathFileAccess = 75,      // path/file access error
   PathNotFound = 76,
+  InvalidFileFormat = 321,
+  InvalidPropertyValue = 380,
 };
 
 class AutomationError : public std::runtime_error {
@@ -33,9 +36,12 @@ class AutomationError : public std::runtime_error {
       case ErrorNumber::Overflow: return "Overflow";
       case ErrorNumber::OutOfMemory: return "Out of memory";
       case ErrorNumber::SubscriptOutOfRange: return "Subscript out of range";
+      case ErrorNumber::TypeMismatch: return "Type mismatch";
       case ErrorNumber::FileNotFound: return "File not found";
       case ErrorNumber::PathFileAccess: return "Path/File access error";
       case ErrorNumber::PathNotFound: return "Path not found";
+      case ErrorNumber::InvalidFileFormat: return "Invalid file format";
+      case ErrorNumber::InvalidPropertyValue: return "Invalid property value";
     }
     return "Application-defined or object-defined error";
   }

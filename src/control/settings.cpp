@@ -2,6 +2,8 @@
 // an optional ":port"), the POP3 account and the SMTP envelope sender.
 #include "control/corvane.h"
 
+#include "control/errors.h"
+
 namespace corvane {
 
 namespace {
@@ -22,6 +24,36 @@ void SplitHostPort(const std::u16string& value, std::u16string& host, int32_t& p
 }
 
 }  // namespace
+
+// The keys, their types and defaults, in the one order both directions use.
+// Hosts are saved without their ports; the time-out goes under "TimeOut".
+void Corvane::ReadProperties(PropertyBag& bag) {
+  pop3Host_ = bag.ReadString(u"POP3host", u"");
+  pop3Port_ = bag.ReadInt32(u"POP3port", 0);
+  pop3User_ = bag.ReadString(u"POP3user", u"");
+  pop3Password_ = bag.ReadString(u"POP3password", u"");
+  smtpHost_ = bag.ReadString(u"SMTPhost", u"");
+  smtpPort_ = bag.ReadInt32(u"SMTPport", 0);
+  smtpSender_ = bag.ReadString(u"SMTPsender", u"<>");  // an empty one stays empty
+  const int16_t seconds = bag.ReadInt16(u"TimeOut", 10);
+  if (seconds < 0 || seconds > 60)
+    throw AutomationError(ErrorNumber::InvalidPropertyValue,
+                          "Saved setting TimeOut: " + std::to_string(seconds) + " is not between 0 and 60");
+  timeout_ = seconds;
+  IsSecured(bag.ReadBool(u"IsSecured", false));
+}
+
+void Corvane::WriteProperties(PropertyBag& bag) const {
+  bag.Write(u"POP3host", pop3Host_, u"");
+  bag.Write(u"POP3port", pop3Port_, 0);
+  bag.Write(u"POP3user", pop3User_, u"");
+  bag.Write(u"POP3password", pop3Password_, u"");
+  bag.Write(u"SMTPhost", smtpHost_, u"");
+  bag.Write(u"SMTPport", smtpPort_, 0);
+  bag.Write(u"SMTPsender", smtpSender_, u"<>");
+  bag.Write(u"TimeOut", timeout_, int16_t{10});
+  bag.Write(u"IsSecured", isSecured_, false);
+}
 
 std::u16string Corvane::POP3host() const { return JoinHostPort(pop3Host_, pop3Port_); }
 

@@ -5,9 +5,11 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 #include "com_error.h"
 #include "module.h"
+#include "resources.h"
 #include "server_classes.h"
 
 namespace corvane::win {
@@ -19,9 +21,6 @@ std::wstring guidText(REFGUID guid) {
   StringFromGUID2(guid, text, 40);
   return text;
 }
-
-constexpr DWORD kControlMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE |
-                                     OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT;
 
 // Sets value `name` (nullptr: the default value) of HKEY_CLASSES_ROOT\key.
 void writeString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
@@ -51,25 +50,41 @@ TLIBATTR libraryAttributes(ITypeLib* library) {
   return copy;
 }
 
-void registerClass(const ServerClass& entry, const std::wstring& serverPath, const TLIBATTR& library) {
+// One registry value: HKEY_CLASSES_ROOT\key, value `name` (nullptr: the default).
+struct Entry {
+  std::wstring key;
+  const wchar_t* name;
+  std::wstring value;
+};
+
+// Not registered as safe for scripting or for initialising: the control connects
+// to whatever host a page names and attaches any local file a script asks for,
+// so a browser must not let untrusted pages drive it.
+constexpr wchar_t kControlsCategory[] = L"{40FC6ED4-2438-11CF-A3DB-080036F12502}";
+
+std::vector<Entry> classEntries(const ServerClass& entry, const std::wstring& serverPath, const TLIBATTR& library) {
   const std::wstring clsid = guidText(*entry.clsid);
   const std::wstring key = L"CLSID\\" + clsid;
-  writeString(key, nullptr, entry.description);
-  writeString(key + L"\\InprocServer32", nullptr, serverPath);
-  writeString(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-  writeString(key + L"\\ProgID", nullptr, entry.progId);
-  writeString(key + L"\\TypeLib", nullptr, guidText(library.guid));
-  writeString(key + L"\\Version", nullptr,
-              std::to_wstring(library.wMajorVerNum) + L"." + std::to_wstring(library.wMinorVerNum));
-  writeString(entry.progId, nullptr, entry.description);
-  writeString(std::wstring(entry.progId) + L"\\CLSID", nullptr, clsid);
+  std::vector<Entry> entries{
+      {key, nullptr, entry.description},
+      {key + L"\\InprocServer32", nullptr, serverPath},
+      {key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {key + L"\\ProgID", nullptr, entry.progId},
+      {key + L"\\TypeLib", nullptr, guidText(library.guid)},
+      {key + L"\\Version", nullptr, std::to_wstring(library.wMajorVerNum) + L"." + std::to_wstring(library.wMinorVerNum)},
+      {entry.progId, nullptr, entry.description},
+      {std::wstring(entry.progId) + L"\\CLSID", nullptr, clsid},
+  };
   if (entry.control) {
-    writeString(key + L"\\Control", nullptr, L"");
-    // For the content aspect: set the client site first, activate when visible,
-    // recompose on resize, no link inside, inside-out activation.
-    writeString(key + L"\\MiscStatus", nullptr, L"0");
-    writeString(key + L"\\MiscStatus\\1", nullptr, std::to_wstring(kControlMiscStatus));
+    entries.insert(entries.end(), {
+        {key + L"\\Control", nullptr, L""},
+        {key + L"\\Implemented Categories\\" + kControlsCategory, nullptr, L""},
+        {key + L"\\MiscStatus", nullptr, L"0"},
+        {key + L"\\MiscStatus\\1", nullptr, std::to_wstring(kControlMiscStatus)},
+        {key + L"\\ToolboxBitmap32", nullptr, serverPath + L", " + std::to_wstring(CORVANE_TOOLBOX_BITMAP)},
+    });
   }
+  return entries;
 }
 
 }  // namespace
@@ -83,7 +98,10 @@ HRESULT registerServer() noexcept {
     check(RegisterTypeLib(library.Get(), serverPath.data(), nullptr));
     failure = SELFREG_E_CLASS;
     const TLIBATTR attributes = libraryAttributes(library.Get());
-    for (const ServerClass& entry : serverClasses()) registerClass(entry, serverPath, attributes);
+    for (const ServerClass& entry : serverClasses()) {
+      for (const Entry& value : classEntries(entry, serverPath, attributes))
+        writeString(value.key, value.name, value.value);
+    }
     return S_OK;
   } catch (...) {
     unregisterServer();  // leave nothing half written

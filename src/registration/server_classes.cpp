@@ -3,17 +3,17 @@
 #include "corvane_idl.h"
 #include "corvane_object.h"
 #include "mime_object.h"
+#include "property_pages.h"
 
 namespace corvane::win {
 
 namespace {
 
-// Only classes that work are served and registered. The property pages `pagPOP3`
-// and `pagSMTP` join this table when they do, and the control's ToolboxBitmap32
-// key with its bitmap.
 constexpr ServerClass kClasses[] = {
     {&CLSID_Corvane, L"prjCorvane.Corvane", L"Corvane mail control", createCorvaneControl, true},
     {&CLSID_MIME, L"prjCorvane.MIME", L"Corvane MIME message composer", createMimeObject, false},
+    {&CLSID_pagPOP3, L"prjCorvane.pagPOP3", L"Corvane property page Receiving", createPop3Page, false},
+    {&CLSID_pagSMTP, L"prjCorvane.pagSMTP", L"Corvane property page Sending", createSmtpPage, false},
 };
 
 }  // namespace

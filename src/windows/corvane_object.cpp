@@ -15,6 +15,8 @@
 #include "control/corvane.h"
 #include "corvane_idl.h"
 #include "dispatch_object.h"
+#include "enumerator.h"
+#include "ole_control.h"
 
 namespace corvane::win {
 
@@ -104,7 +106,14 @@ class ConnectionPoint final : public IConnectionPoint {
   }
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override {
     if (connections) *connections = nullptr;
-    return E_NOTIMPL;
+    try {
+      std::vector<CONNECTDATA> items;
+      items.reserve(sinks_.size());  // no allocation after the first AddRef
+      for (const auto& [cookie, sink] : sinks_) items.push_back(CONNECTDATA{addRef<IUnknown>(sink.Get()), cookie});
+      return ConnectionEnumerator::create(IID_IEnumConnections, std::move(items), connections);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
   }
 
   // The sinks advised now: a handler may unadvise while an event is being raised.
@@ -138,12 +147,8 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     check(loadModuleTypeLib(&library));
     check(library->GetTypeInfoOfGuid(CLSID_Corvane, &classInfo_));
     host_.setPropertyChanged([this](const std::u16string& name) { notifyPropertyChanged(name); });
-    // The message box keeps the host's default caption, "Corvane", and no owner
-    // window: both come from a client site, which the control gets once it is an
-    // embeddable OLE object (IOleObject).
-
     // Created by a script or another automation client: a new instance with no
-    // saved settings.
+    // saved settings. A container loads its saved ones over these.
     core_.InitProperties();
   }
 
@@ -172,7 +177,15 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
   // --- IConnectionPointContainer
   HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
     if (points) *points = nullptr;
-    return E_NOTIMPL;
+    try {
+      std::vector<IConnectionPoint*> items;
+      items.reserve(2);  // no allocation after the first AddRef
+      items.push_back(addRef<IConnectionPoint>(&events_));
+      items.push_back(addRef<IConnectionPoint>(&propertyNotices_));
+      return ConnectionPointEnumerator::create(IID_IEnumConnectionPoints, std::move(items), points);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
   }
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
     if (!point) return E_POINTER;
@@ -206,7 +219,12 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     return call([&] { *result = toVariantBool(core_.IsSecured()); }, result);
   }
   HRESULT STDMETHODCALLTYPE put_IsSecured(VARIANT_BOOL* value) override {
-    return call([&] { core_.IsSecured(*value != VARIANT_FALSE); }, value);
+    return call(
+        [&] {
+          core_.IsSecured(*value != VARIANT_FALSE);
+          ole_.propertyChanged();  // saved, though no notice goes out for it
+        },
+        value);
   }
   HRESULT STDMETHODCALLTYPE get_POP3SessionActive(VARIANT_BOOL* result) override {
     return call([&] { *result = toVariantBool(core_.POP3SessionActive()); }, result);
@@ -404,6 +422,7 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
       return static_cast<IProvideClassInfo2*>(this);
+    if (void* found = ole_.find(riid)) return found;
     return DispatchObject::findInterface(riid);
   }
 
@@ -449,6 +468,7 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
   // The host's property-change notice, as IPropertyNotifySink::OnChanged with the
   // property's dispatch identifier.
   void notifyPropertyChanged(const std::u16string& name) {
+    ole_.propertyChanged();
     std::wstring wide = toWide(name);
     LPOLESTR names[] = {wide.data()};
     DISPID id = DISPID_UNKNOWN;
@@ -471,7 +491,8 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
   ConnectionPoint<IDispatch> events_;
   ConnectionPoint<IPropertyNotifySink> propertyNotices_;
   Win32Host host_;         // before the core, which lives on it
-  corvane::Corvane core_;  // destroyed first: its socket and timer use the host's window
+  corvane::Corvane core_;  // destroyed after the OLE side, before the host: its socket and timer use the host's window
+  OleControl ole_{*static_cast<_Corvane*>(this), core_, host_};
 };
 
 }  // namespace

@@ -11,6 +11,7 @@ LONG serverLocks = 0;
 }  // namespace
 
 void setModuleHandle(HMODULE module) { thisModule = module; }
+HMODULE moduleHandle() { return thisModule; }
 
 std::wstring modulePath() {
   std::wstring path(MAX_PATH, L'\0');

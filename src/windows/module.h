@@ -9,6 +9,7 @@
 namespace corvane::win {
 
 void setModuleHandle(HMODULE module);
+HMODULE moduleHandle();
 std::wstring modulePath();
 
 // The type library embedded in this DLL (resource TYPELIB 1), loaded without

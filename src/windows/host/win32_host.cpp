@@ -108,6 +108,9 @@ void Win32Host::PropertyChanged(const std::u16string& name) {
   if (propertyChanged_) propertyChanged_(name);
 }
 
-std::u16string Win32Host::InstanceName() { return instanceName_; }
+std::u16string Win32Host::InstanceName() {
+  std::u16string name = instanceName_ ? instanceName_() : std::u16string();
+  return name.empty() ? u"Corvane" : name;
+}
 
 }  // namespace corvane::win

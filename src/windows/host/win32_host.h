@@ -33,7 +33,7 @@ class Win32Host final : public Host {
   // instance name.
   void setMessageBoxOwner(std::function<HWND()> owner) { owner_ = std::move(owner); }
   void setPropertyChanged(std::function<void(const std::u16string&)> notify) { propertyChanged_ = std::move(notify); }
-  void setInstanceName(std::u16string name) { instanceName_ = std::move(name); }
+  void setInstanceName(std::function<std::u16string()> name) { instanceName_ = std::move(name); }
 
   // A WM_QUIT that arrived while pumping is kept here and posted again when the
   // host is destroyed; a container may post it earlier, once the control's call
@@ -44,7 +44,7 @@ class Win32Host final : public Host {
   std::shared_ptr<MessageWindow> window_;
   std::function<HWND()> owner_;
   std::function<void(const std::u16string&)> propertyChanged_;
-  std::u16string instanceName_ = u"Corvane";
+  std::function<std::u16string()> instanceName_;  // "Corvane" when it tells none
   double ticksPerSecond_;
   std::optional<int> quitCode_;  // a WM_QUIT that a pump took from the queue
 };

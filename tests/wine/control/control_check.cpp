@@ -13,17 +13,15 @@
 #include <olectl.h>
 #include <initguid.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "checks.h"
+#include "com_checks.h"
 #include "corvane_idl.h"
 
 using namespace corvane::checks;
@@ -31,15 +29,6 @@ using namespace corvane::checks;
 namespace {
 
 short port16(const char* text) { return static_cast<short>(std::atoi(text)); }  // above 32767: negative
-
-// Reference counting for the test's own COM objects.
-template <class... Interfaces>
-class Unknown : public Interfaces... {
- public:
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references; }  // owned by the test, never deleted
-  ULONG references = 1;
-};
 
 // One event as a sink received it.
 struct Received {
@@ -108,108 +97,8 @@ class EventSink final : public Unknown<IDispatch> {
   std::function<void()> onEvent;
 };
 
-class PropertySink final : public Unknown<IPropertyNotifySink> {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {
-      *object = static_cast<IPropertyNotifySink*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override {
-    changed.push_back(id);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID) override { return S_OK; }
-  std::vector<DISPID> changed;
-};
-
 // An object that implements no outgoing interface.
-class NotASink final : public Unknown<IUnknown> {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown ? static_cast<IUnknown*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-};
-
-// Message boxes of this process, as a user sees them: each is read, recorded and
-// closed with its OK button.
-class BoxWatcher {
- public:
-  struct Box {
-    std::string caption, text;
-  };
-
-  BoxWatcher() : thread_([this] { watch(); }) {}
-  ~BoxWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-
-  std::vector<Box> take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(boxes_, {});
-  }
-
- private:
-  void watch() {
-    while (!stop_) {
-      EnumWindows(visit, reinterpret_cast<LPARAM>(this));
-      Sleep(20);
-    }
-  }
-
-  static BOOL CALLBACK visit(HWND window, LPARAM self) {
-    wchar_t type[16] = {};
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    GetClassNameW(window, type, 16);
-    if (process == GetCurrentProcessId() && std::wstring(type) == L"#32770" && IsWindowVisible(window))
-      reinterpret_cast<BoxWatcher*>(self)->close(window);
-    return TRUE;
-  }
-
-  static BOOL CALLBACK addStaticText(HWND child, LPARAM text) {
-    wchar_t type[16] = {}, content[512] = {};
-    GetClassNameW(child, type, 16);
-    if (lstrcmpiW(type, L"Static") == 0 && GetWindowTextW(child, content, 512) > 0)
-      *reinterpret_cast<std::wstring*>(text) += content;
-    return TRUE;
-  }
-
-  void close(HWND box) {
-    wchar_t caption[256] = {};
-    std::wstring text;
-    for (int i = 0; i < 100 && text.empty(); ++i) {  // the text is set while the box starts
-      EnumChildWindows(box, addStaticText, reinterpret_cast<LPARAM>(&text));
-      if (text.empty()) Sleep(20);
-    }
-    GetWindowTextW(box, caption, 256);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      boxes_.push_back({narrow(caption), narrow(text)});
-    }
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);  // one box is recorded once
-  }
-
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<Box> boxes_;
-  std::thread thread_;
-};
-
-std::string describe(const std::vector<BoxWatcher::Box>& boxes) {
-  std::string text = std::to_string(boxes.size()) + " box(es)";
-  for (const auto& box : boxes) text += " [" + box.caption + ": " + box.text + "]";
-  return text;
-}
+class NotASink final : public Unknown<IUnknown> {};
 
 std::string describe(const std::vector<Received>& events) {
   std::string text = std::to_string(events.size()) + " event(s)";
@@ -236,13 +125,6 @@ short errCode(_Corvane* control) {
   short code = 0;
   control->get_ErrCode(&code);
   return code;
-}
-
-template <class Interface>
-Interface* query(IUnknown* object, REFIID riid) {
-  void* found = nullptr;
-  object->QueryInterface(riid, &found);
-  return static_cast<Interface*>(found);
 }
 
 bool sameObject(IUnknown* a, IUnknown* b) {
