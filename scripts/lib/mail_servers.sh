@@ -236,7 +236,8 @@ userdb {
 protocol pop3 {
   # Messages go out byte for byte: no client workarounds rewrite them.
   pop3_client_workarounds =
-  mail_max_userip_connections = 100
+  # The load tests keep hundreds of sessions of one user open at once.
+  mail_max_userip_connections = 1000
 }
 service pop3-login {
   inet_listener pop3 {
