@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
   wine64 xvfb xauth python3 imagemagick
+  clang libclang-rt-14-dev
   dovecot-core dovecot-pop3d postfix curl
 )
 
