@@ -2,6 +2,7 @@
 // tracing, the small properties and the session guard.
 #include <gtest/gtest.h>
 
+#include "control/errors.h"
 #include "scripted.h"
 
 namespace corvane::testing {
@@ -46,6 +47,22 @@ TEST(Debug, SignalsAChangeEveryTimeAndGatesTheTrace) {
   c.control.BeginOperation(u"[traced]");
   EXPECT_EQ(c.host.changes, (std::vector<std::u16string>{u"Debug_", u"Debug_"}));
   EXPECT_EQ(c.events.trace, (std::vector<std::u16string>{u"[traced]"}));
+}
+
+TEST(HostPort, TheHostEndsAtTheFirstColonAndThePortIsTheNumberThatFollows) {
+  ScriptedControl c;
+  const struct {
+    const char16_t *put, *get;
+  } cases[] = {{u"mail.test:995", u"mail.test:995"}, {u"mail.test", u"mail.test"}, {u"h:25:1", u"h:25"},
+               {u"h: 99.5 x", u"h:100"},              {u"h:x", u"h"},                 {u":110", u":110"}};
+  for (const auto& value : cases) {
+    c.control.POP3host(value.put);
+    EXPECT_EQ(c.control.POP3host(), value.get);
+    c.control.SMTPhost(value.put);
+    EXPECT_EQ(c.control.SMTPhost(), value.get);
+  }
+  EXPECT_THROW(c.control.SMTPhost(u"h:4294967296"), AutomationError);
+  EXPECT_EQ(c.control.SMTPhost(), u":110");  // nothing stored
 }
 
 TEST(IsSecured, ReportsTheSocketsOwnSwitch) {

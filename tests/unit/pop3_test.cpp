@@ -131,7 +131,8 @@ TEST_P(Pop3, OfflineOperationsSendNothingAndReportNothing) {
 
 TEST_P(Pop3, SizeReadsTheThirdField) {
   int16_t index = 3;
-  LoggedIn({u"C: LIST 3", u"S: +OK 3 1234", u"C: LIST 3", u"S: +OK 3"});
+  // A line before the one that holds "+OK" does not end the wait for its end.
+  LoggedIn({u"C: LIST 3", u"S: -ERR", u"S: +OK 3 1234", u"C: LIST 3", u"S: +OK 3"});
   EXPECT_EQ(c.control.Size(index), 1234);
   EXPECT_TRUE(Throws(ErrorNumber::SubscriptOutOfRange, [&] { c.control.Size(index); }));
   peer->ExpectFinished();
@@ -158,6 +159,7 @@ TEST_P(Pop3, RetrieveKeepsTheStatusLineAndUndoesDotStuffing) {
       {{u"S: +OK", u"S: ..", u"S: ...", u"S: .x", u"S: ."}, u"+OK\r\n.\r\n..\r\n.x\r\n"},
       {{u"S: +OK", u"S: ."}, u"+OK\r\n"},
       {{u"S: +OK", u"S~ a\r\n.", u"S: "}, u"+OK\r\na\r\n"},  // terminator split
+      {{u"S: +OK", u"S~ a\r\n.\r", u"S~ \n"}, u"+OK\r\na\r\n"},  // split after its CR
       {{u"S: +OK", u"S: \xE9\xFF\x80", u"S: ."}, u"+OK\r\n\xE9\xFF\x80\r\n"},
   };
   int16_t index = -1;

@@ -201,6 +201,7 @@ TEST_P(SendMime, TheEnvelopeComesFromFromAndToo) {
                                      u"C: RCPT TO:  c@z", u"S: 250"}},
       {u"A<B <u@h>", u"<v@h>", {u"C: MAIL FROM:<B <u@h>", u"S: 250", u"C: RCPT TO: <v@h>", u"S: 250"}},
       {u"<u@h>", u"", {u"C: MAIL FROM:<u@h>", u"S: 250"}},
+      {u"<u@h", u"", {u"C: MAIL FROM:", u"S: 250"}},  // "<" first and no ">": an empty sender
   };
   for (const auto& envelope : cases) {
     Compose(envelope.from, envelope.too);
