@@ -2,7 +2,7 @@
 // What the C++ test programs run under Wine share: check() prints "ok - what" or
 // "not ok - what: detail", the lines scripts/lib/wine.sh counts, and finish() the
 // last line, "RESULT PASS" or "RESULT FAIL"; besides, text for details, a BSTR
-// owner and the process's CPU time.
+// owner, late-bound calls and the process's CPU time.
 // Includes <windows.h>: a program that uses Winsock includes this header after
 // its Winsock headers.
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::checks {
 
@@ -60,6 +61,22 @@ struct Bstr {
   Bstr& operator=(const Bstr&) = delete;
   std::string text() const { return bstrText(value); }
 };
+
+// Calls `name` late-bound, as a script does, with `arguments` in the order written.
+inline HRESULT invoke(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> arguments,
+                      VARIANT* result, UINT* argError = nullptr) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+  DISPID put = DISPID_PROPERTYPUT;
+  const bool isPut = kind == DISPATCH_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), isPut ? &put : nullptr, static_cast<UINT>(reversed.size()), isPut ? 1u : 0u};
+  UINT unused = 0;
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, isPut ? nullptr : result, nullptr,
+                        argError ? argError : &unused);
+}
 
 // The CPU time of this process so far, user and kernel, in seconds.
 inline double cpuSeconds() {

@@ -73,17 +73,8 @@ class LateBound {
 
   // Calls `name` with `arguments` (in the order written) and returns the result.
   HRESULT call(const wchar_t* name, WORD kind, std::vector<VARIANT> arguments, Variable& result) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
-    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), kind == DISPATCH_PROPERTYPUT ? &put : nullptr,
-                      static_cast<UINT>(reversed.size()), kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
     VariantClear(&result.value);
-    return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
-                           kind == DISPATCH_PROPERTYPUT ? nullptr : &result.value, nullptr, nullptr);
+    return invoke(object_, name, kind, std::move(arguments), &result.value);
   }
 
   // A call whose result is a 16-bit integer; 0 when it failed.

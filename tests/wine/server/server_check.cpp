@@ -255,23 +255,6 @@ void checkTypeLibrary(ITypeLib* library, const std::string& label) {
   checkCoclass(library, CLSID_pagSMTP, label + "coclass pagSMTP", TYPEFLAG_FCANCREATE, "IUnknown[default]");
 }
 
-DISPID dispatchId(IDispatch* object, const wchar_t* name) {
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  DISPID id = DISPID_UNKNOWN;
-  object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  return id;
-}
-
-HRESULT invoke(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arguments, UINT count, VARIANT* result,
-               UINT* argError = nullptr) {
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{arguments, flags == DISPATCH_PROPERTYPUT ? &put : nullptr, count,
-                    flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-  UINT unused = 0;
-  return object->Invoke(dispatchId(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
-                        argError ? argError : &unused);
-}
-
 // By-reference arguments: the typed form compiled hosts pass, and the variant form of scripts.
 void checkReferences(_MIME* mime) {
   IDispatch* object = mime;
@@ -282,7 +265,7 @@ void checkReferences(_MIME* mime) {
   V_VT(&argument) = VT_BYREF | VT_BSTR;
   V_BSTRREF(&argument) = &typed.value;
   VariantInit(&result);
-  HRESULT hr = invoke(object, L"GenerateMime", DISPATCH_METHOD, &argument, 1, &result);
+  HRESULT hr = invoke(object, L"GenerateMime", DISPATCH_METHOD, {argument}, &result);
   check("GenerateMime fills a typed BSTR reference", SUCCEEDED(hr) && SysStringLen(typed.value) == emptyMessage,
         hex(hr) + " length " + std::to_string(SysStringLen(typed.value)));
   check("GenerateMime answers the 16-bit integer -1", V_VT(&result) == VT_I2 && V_I2(&result) == -1,
@@ -292,7 +275,7 @@ void checkReferences(_MIME* mime) {
   V_VT(&argument) = VT_BYREF | VT_I4;
   V_I4REF(&argument) = &wrongType;
   UINT argError = 99;
-  hr = invoke(object, L"GenerateMime", DISPATCH_METHOD, &argument, 1, &result, &argError);
+  hr = invoke(object, L"GenerateMime", DISPATCH_METHOD, {argument}, &result, &argError);
   check("a typed reference of another type is a type mismatch", hr == DISP_E_TYPEMISMATCH && argError == 0,
         hex(hr) + " argument " + std::to_string(argError));
 
@@ -302,7 +285,7 @@ void checkReferences(_MIME* mime) {
   V_I4(&variable) = 5;
   V_VT(&argument) = VT_BYREF | VT_VARIANT;
   V_VARIANTREF(&argument) = &variable;
-  hr = invoke(object, L"Subject", DISPATCH_PROPERTYPUT, &argument, 1, nullptr);
+  hr = invoke(object, L"Subject", DISPATCH_PROPERTYPUT, {argument}, nullptr);
   Bstr subject;
   mime->get_Subject(&subject.value);
   check("a by-reference put takes a number as text", SUCCEEDED(hr) && subject.text() == "5", hex(hr) + " " + subject.text());
