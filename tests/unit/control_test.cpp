@@ -8,16 +8,6 @@
 namespace corvane::testing {
 namespace {
 
-TEST(ErrString, GivesTheTextOfEachCodeAndUnknownForTheRest) {
-  EXPECT_EQ(Corvane::ErrString(0), u"");
-  EXPECT_EQ(Corvane::ErrString(1), u"Corvane control is busy");
-  EXPECT_EQ(Corvane::ErrString(2), u"Internal error in control");
-  EXPECT_EQ(Corvane::ErrString(3), u"Operation timed out");
-  EXPECT_EQ(Corvane::ErrString(4), u"Invalid user name or password");
-  EXPECT_EQ(Corvane::ErrString(5), u"Invalid server response");
-  for (int16_t other : {6, -1, 32767, -32768}) EXPECT_EQ(Corvane::ErrString(other), u"Unknown error");
-}
-
 TEST(Timeout, StartsAtTenForANewInstanceAndIsClampedToZeroToSixty) {
   ScriptedControl c;
   EXPECT_EQ(c.control.Timeout(), 10);
