@@ -206,10 +206,11 @@ CNF
   ) >"$1/openssl.log" 2>&1
 }
 
-# The test authority trusted inside the prefix, and the loopback servers of
-# tests/wine/host/echo_server.py, started once per prefix. Sets port_plain,
-# port_tls (trusted, for localhost), port_untrusted, port_wrongname, port_sink and
-# port_refused, and wine_servers_log, where the sink server reports what it got.
+# The test authority trusted inside the prefix, and the loopback servers
+# (corvane_loopback of tests/servers, built natively), started once per prefix.
+# Sets port_plain, port_tls (trusted, for localhost), port_untrusted,
+# port_wrongname, port_sink and port_refused, and wine_servers_log, where the sink
+# server reports what it got.
 # Schannel under Wine cannot match IP entries of a certificate: TLS clients
 # connect to "localhost".
 wine_servers() {
@@ -218,7 +219,9 @@ wine_servers() {
     mkdir -p "$pki"
     wine_make_certificates "$pki" || give_up "test certificates (openssl)" "$pki/openssl.log"
     wine_trust_ca "$pki/ca.pem"
-    python3 "$wine_root/tests/wine/host/echo_server.py" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
+    (cd "$wine_root" && cmake --preset native && cmake --build --preset native -j2 --target corvane_loopback) \
+      >"$pki/loopback-build.log" 2>&1 || give_up "building corvane_loopback" "$pki/loopback-build.log"
+    "$wine_root/build/native/tests/servers/corvane_loopback" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
       untrusted="$pki/untrusted.pem:$pki/untrusted.key" wrongname="$pki/wrongname.pem:$pki/wrongname.key" \
       >"$pki/servers.log" 2>&1 </dev/null &
     echo $! >"$wine_state/servers.pid"

@@ -1,0 +1,77 @@
+// corvane_loopback: the loopback servers as a program, for the Wine suites.
+//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem]...
+// Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate, and
+// a sink port. An echo connection gets back what it sends; a piece holding the line
+// "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
+// connection (TLS: with a close_notify). A sink reads and drops what it gets and,
+// when the connection ends, prints "sink: N bytes". Once everything listens,
+// writes "NAME PORT" per server to PORTS_FILE: "plain", each certificate's name,
+// "sink", and "refused", a port where nothing listens. Runs until killed.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <list>
+#include <sstream>
+#include <thread>
+
+#include "loopback_server.h"
+
+using namespace corvane::test_servers;
+
+namespace {
+
+void EchoUntilQuit(ServerConnection& connection) {
+  std::string tail;
+  for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
+    if (data.find("LATER\r\n") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!connection.Write(data)) return;
+    tail += data;
+    if (tail.size() > 6) tail.erase(0, tail.size() - 6);
+    if (tail == "QUIT\r\n") return;
+  }
+}
+
+void Sink(ServerConnection& connection) {
+  size_t received = 0;
+  for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) received += data.size();
+  std::printf("sink: %zu bytes\n", received);
+  std::fflush(stdout);
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem]...\n");
+    return 2;
+  }
+  std::list<LoopbackServer> servers;
+  std::ostringstream ports;
+  servers.emplace_back(EchoUntilQuit);
+  ports << "plain " << servers.back().Port() << "\n";
+  for (int i = 2; i < argc; ++i) {
+    const std::string entry = argv[i];
+    const size_t equals = entry.find('='), colon = entry.find(':', equals);
+    if (equals == std::string::npos || colon == std::string::npos) {
+      std::fprintf(stderr, "not NAME=CERT:KEY: %s\n", argv[i]);
+      return 2;
+    }
+    const Identity identity{Contents(entry.substr(equals + 1, colon - equals - 1)), Contents(entry.substr(colon + 1))};
+    servers.emplace_back(EchoUntilQuit, &identity);
+    ports << entry.substr(0, equals) << " " << servers.back().Port() << "\n";
+  }
+  servers.emplace_back(Sink);
+  ports << "sink " << servers.back().Port() << "\nrefused " << UnusedPort() << "\n";
+  const std::string file = argv[1];
+  std::ofstream(file + ".tmp") << ports.str();
+  std::rename((file + ".tmp").c_str(), file.c_str());
+  for (;;) pause();
+}
