@@ -42,11 +42,16 @@ void Match(FuzzedDataProvider& in) {
 }
 
 // LIST's "+OK n size" line gives the same size, or the same error, however the
-// network cut it.
+// network cut it; lines before it may come, nothing after it.
 void StatusLine(FuzzedDataProvider& in) {
-  std::u16string line = Widen(in.ConsumeRandomLengthString(60));
-  std::erase(line, u'\n');
-  line += u"\r\n";
+  std::u16string line = Widen(in.ConsumeRandomLengthString(80));
+  if (const size_t ok = line.find(u"+OK"); ok != std::u16string::npos) {
+    const size_t end = line.find(u'\n', ok);
+    if (end == std::u16string::npos)
+      line += u"\r\n";
+    else
+      line.resize(end + 1);
+  }
   testing::ScriptedControl c;
   c.Connect();
   c.control.BeginLogin(u"");
