@@ -18,9 +18,9 @@ std::u16string Encode(std::u16string si, int16_t mask) { return z_URLEnc_EncodeE
 constexpr int16_t kMasks[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 16, -1, -8, 0x7FF8, 0x4003};
 
 TEST(PercentEncoding, EachClassAloneAndOnlyItsMask) {
-  const std::u16string control = {0, 9, 31, 127, 128, 255}, unsafe = u" <>\"#%{}|\\~^[]`", reserved = u";/?:@=&";
+  const std::u16string control = {0, 9, 15, 16, 31, 127, 128, 255}, unsafe = u" <>\"#%{}|\\~^[]`", reserved = u";/?:@=&";
   const std::u16string others = u"+-._!$'()*,09AZaz";
-  EXPECT_EQ(Encode(control, 1), u"%00%09%1F%7F%80%FF");
+  EXPECT_EQ(Encode(control, 1), u"%00%09%0F%10%1F%7F%80%FF");
   EXPECT_EQ(Encode(unsafe, 2), u"%20%3C%3E%22%23%25%7B%7D%7C%5C%7E%5E%5B%5D%60");
   EXPECT_EQ(Encode(reserved, 4), u"%3B%2F%3F%3A%40%3D%26");
   EXPECT_EQ(Encode(others, 7), others);
