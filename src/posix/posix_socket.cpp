@@ -142,6 +142,7 @@ void PosixSocket::Close() { Disconnect(true); }
 
 void PosixSocket::SendData(const std::u16string& data) {
   if (state_ == kConnected || state_ == kResolving || state_ == kConnecting) {
+    coalescing_ = state_ == kConnected && loop_->Pumps() == completedInPump_;
     const size_t queued = sendQueue_.size();
     sendQueue_.resize(queued + data.size());
     hostCharset().toBytes(data, reinterpret_cast<uint8_t*>(sendQueue_.data() + queued));
@@ -167,10 +168,12 @@ PosixSocket::Wait PosixSocket::Waiting() {
     case kConnecting:
       return {.fd = fd_, .events = ssl_ ? handshakeWants_ : static_cast<short>(POLLOUT)};
     case kConnected: {
-      const bool queued = sendOffset_ < sendQueue_.size();
+      // While a completion is ready the queue waits: more text is likely to join it.
+      const bool complete = CompleteReady();
+      const bool write = sendOffset_ < sendQueue_.size() && !complete && !writeWaitsForRead_;
       short events = POLLIN;
-      if ((queued && !writeWaitsForRead_) || readWaitsForWrite_) events |= POLLOUT;
-      return {.fd = fd_, .events = events, .ready = readMore_ || (completePending_ && !queued)};
+      if (write || readWaitsForWrite_) events |= POLLOUT;
+      return {.fd = fd_, .events = events, .ready = readMore_ || complete};
     }
     default:
       return {};
@@ -342,10 +345,16 @@ void PosixSocket::Transfer(short revents) {
     }
   }
   if ((writable || (writeWaitsForRead_ && readable)) && !SendQueued()) return;
-  if (completePending_ && sendOffset_ == sendQueue_.size()) {
+  if (CompleteReady()) {
     completePending_ = false;
+    completedInPump_ = loop_->Pumps();
     events_.SendComplete();
   }
+}
+
+bool PosixSocket::CompleteReady() const {
+  const size_t unsent = sendQueue_.size() - sendOffset_;
+  return completePending_ && (unsent == 0 || (coalescing_ && unsent < kFlushAt));
 }
 
 bool PosixSocket::Receive(bool& eof) {
@@ -477,9 +486,17 @@ void PosixSocket::FailLater(int16_t number, std::string description) {
 }
 
 void PosixSocket::Disconnect(bool polite) {
+  const bool open = state_ == kConnected || state_ == kPeerClosed;
+  // Sends already reported complete may still wait in the queue.
+  while (polite && open && sendOffset_ < sendQueue_.size()) {
+    const IoResult result = WriteSome(sendQueue_.data() + sendOffset_,
+                                      std::min(sendQueue_.size() - sendOffset_, kWriteChunk));
+    if (result.status != Io::Done) break;
+    sendOffset_ += result.count;
+  }
   if (ssl_) {
     // One close_notify if the socket takes it now; the answer is not awaited.
-    if (polite && (state_ == kConnected || state_ == kPeerClosed)) {
+    if (polite && open) {
       ERR_clear_error();
       SSL_shutdown(ssl_);
       ERR_clear_error();
@@ -494,7 +511,8 @@ void PosixSocket::Disconnect(bool polite) {
   nextAddress_ = 0;
   sendQueue_.clear();
   sendOffset_ = 0;
-  completePending_ = readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = ending_ = false;
+  completePending_ = coalescing_ = readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = ending_ = false;
+  completedInPump_ = kNoPump;
   handshakeWants_ = 0;
   pendingError_.reset();
   state_ = kClosed;

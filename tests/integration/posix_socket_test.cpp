@@ -206,6 +206,85 @@ TEST_F(SocketTest, TextSentWhileConnectingGoesOutOnceConnected) {
   EXPECT_EQ(log.completes, 1);
 }
 
+// --- Runs of sends: a message body said line by line, each waiting for its completion
+
+TEST_P(PlainAndTls, SendsRightAfterACompletionAreWrittenTogetherOnceTheRunEnds) {
+  LoopbackServer server(test_servers::Echo, Tls());
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port(), GetParam())) << log.errorText;
+  std::u16string sent = u"line 0\r\n";
+  socket->SendData(sent);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  for (int i = 1; i < 200; ++i) {
+    const std::u16string line = u"line " + Widen(std::to_string(i)) + u"\r\n";
+    socket->SendData(line);
+    sent += line;
+    host.Pump();
+    ASSERT_EQ(log.completes, i + 1) << "each send completes at the next pump";
+  }
+  EXPECT_EQ(log.progressBytes, 8) << "only the first line, which began the run, went out during it";
+  EXPECT_EQ(Receive(sent.size()), sent);
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(sent.size()));
+  EXPECT_EQ(log.errorNumber, 0) << log.errorText;
+}
+
+TEST_F(SocketTest, ARunIsWrittenWhenItsQueueReachesTheFlushSize) {
+  auto received = std::make_shared<std::atomic<size_t>>(0);
+  LoopbackServer server(test_servers::Discard(received));
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  const std::u16string line(1000, u'x');
+  socket->SendData(line);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  size_t queued = 0;
+  while (queued + line.size() < PosixSocket::kFlushAt) {
+    socket->SendData(line);
+    queued += line.size();
+    host.Pump();
+    ASSERT_EQ(log.progressBytes, 1000) << "below the flush size the queue waits";
+  }
+  socket->SendData(line);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 2 + static_cast<int>(queued / line.size()); }));
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(2 * line.size() + queued));
+  EXPECT_TRUE(Eventually([&] { return *received == 2 * line.size() + queued; }));
+}
+
+TEST_F(SocketTest, CloseWritesWhatARunLeftQueued) {
+  auto received = std::make_shared<std::atomic<size_t>>(0);
+  LoopbackServer server(test_servers::Discard(received));
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  const std::u16string line = u"a line of a message body\r\n";
+  socket->SendData(line);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  for (int i = 0; i < 100; ++i) {
+    socket->SendData(line);
+    host.Pump();
+  }
+  ASSERT_EQ(log.completes, 101);
+  socket->Close();
+  EXPECT_TRUE(Eventually([&] { return *received == 101 * line.size(); })) << *received;
+}
+
+TEST_F(SocketTest, APeerThatStopsReadingHoldsBackTheCompletionUntilItReadsAgain) {
+  std::promise<void> readAgain;
+  auto resumed = readAgain.get_future().share();
+  LoopbackServer server([resumed](ServerConnection& connection) {
+    resumed.wait();
+    test_servers::Silent(connection);
+  });
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  const std::u16string piece(16384, u'x');
+  int sends = 0;
+  bool stalled = false;
+  while (!stalled && sends < 20000) {  // 320 MB: far more than the kernel's buffers
+    socket->SendData(piece);
+    ++sends;
+    stalled = !PumpUntil(host, [&] { return log.completes == sends || log.errorNumber != 0; }, 0.5);
+  }
+  ASSERT_TRUE(stalled) << sends << " sends all completed";
+  EXPECT_EQ(log.errorNumber, 0) << log.errorText;
+  readAgain.set_value();
+  EXPECT_TRUE(PumpUntil(host, [&] { return log.completes == sends; }));
+}
+
 // --- TLS
 
 // The server's view of one TLS connection, handed to the test thread.
