@@ -142,7 +142,7 @@ void PosixSocket::Close() { Disconnect(true); }
 
 void PosixSocket::SendData(const std::u16string& data) {
   if (state_ == kConnected || state_ == kResolving || state_ == kConnecting) {
-    coalescing_ = state_ == kConnected && loop_->Pumps() == completedInPump_;
+    coalescing_ = state_ == kConnected && loop_->Pumps() == completedInPump_ && loop_->Pumps() != arrivedInPump_;
     const size_t queued = sendQueue_.size();
     sendQueue_.resize(queued + data.size());
     hostCharset().toBytes(data, reinterpret_cast<uint8_t*>(sendQueue_.data() + queued));
@@ -377,6 +377,7 @@ bool PosixSocket::Receive(bool& eof) {
   }
   // What arrived before a close or a failure is handed over first.
   if (total > 0) {
+    arrivedInPump_ = loop_->Pumps();
     const uint64_t connection = connection_;
     ending_ = result.status == Io::Eof || result.status == Io::Failed;
     events_.DataArrival(Clamp32(received_.size()));

@@ -9,7 +9,8 @@
 // A run of sends (a message body said line by line, each waiting for its
 // completion) costs no system call per send: a send made right after the pump
 // that completed the one before joins the queue and is reported complete by the
-// next pump while the queue holds less than kFlushAt bytes. The queue is written
+// next pump while the queue holds less than kFlushAt bytes. A pump that also
+// brought text ends the run, since the send may answer it. The queue is written
 // when it reaches kFlushAt, by the first pump that owes no completion, or by Close.
 #include <sys/socket.h>
 
@@ -131,6 +132,7 @@ class PosixSocket final : public Socket, private Pollable {
   bool completePending_ = false;
   bool coalescing_ = false;  // the pending sends belong to a run of sends
   uint64_t completedInPump_ = kNoPump;  // the pump that reported the last completion
+  uint64_t arrivedInPump_ = kNoPump;    // the pump that last handed over text
   bool readMore_ = false;  // a pump stopped reading at its limit
   // The connection has ended (closed or failed) but the text received before the
   // end is still being handed over; a nested pump must not read past the end.
