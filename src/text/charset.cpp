@@ -1,14 +1,22 @@
 #include "text/charset.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane {
 
+namespace {
+// Latin-1 converts in blocks of this many characters, which the compiler turns
+// into vector instructions.
+constexpr size_t kBlock = 32;
+}  // namespace
+
 ByteCharset::ByteCharset(const std::array<char16_t, 256>& charOfByte, uint8_t substitute)
-    : charOf_(charOfByte), byteOf_(new uint8_t[65536]) {
+    : charOf_(charOfByte), byteOf_(new uint8_t[65536]), substitute_(substitute), latin1_(true) {
   std::fill_n(byteOf_.get(), 65536, substitute);
   // Walk downwards so that where two bytes share a character the lower byte wins.
   for (int b = 255; b >= 0; --b) byteOf_[charOf_[b]] = static_cast<uint8_t>(b);
+  for (int b = 0; b < 256; ++b) latin1_ = latin1_ && charOf_[b] == b;
 }
 
 const ByteCharset& ByteCharset::latin1() {
@@ -21,7 +29,16 @@ const ByteCharset& ByteCharset::latin1() {
 }
 
 void ByteCharset::toBytes(std::u16string_view text, uint8_t* out) const {
-  for (char16_t c : text) *out++ = byteOf_[c];
+  size_t i = 0;
+  if (latin1_) {
+    const uint8_t substitute = substitute_;
+    for (; i + kBlock <= text.size(); i += kBlock) {
+      uint8_t block[kBlock];
+      for (size_t k = 0; k < kBlock; ++k) block[k] = text[i + k] < 256 ? static_cast<uint8_t>(text[i + k]) : substitute;
+      std::memcpy(out + i, block, kBlock);
+    }
+  }
+  for (; i < text.size(); ++i) out[i] = byteOf_[text[i]];
 }
 
 std::string ByteCharset::toBytes(std::u16string_view text) const {
@@ -32,8 +49,20 @@ std::string ByteCharset::toBytes(std::u16string_view text) const {
 
 std::u16string ByteCharset::fromBytes(std::string_view bytes) const {
   std::u16string text(bytes.size(), u'\0');
-  for (size_t i = 0; i < bytes.size(); ++i) text[i] = charOf_[static_cast<uint8_t>(bytes[i])];
+  fromBytes(bytes, text.data());
   return text;
+}
+
+void ByteCharset::fromBytes(std::string_view bytes, char16_t* out) const {
+  size_t i = 0;
+  if (latin1_) {
+    for (; i + kBlock <= bytes.size(); i += kBlock) {
+      uint8_t block[kBlock];
+      std::memcpy(block, bytes.data() + i, kBlock);
+      for (size_t k = 0; k < kBlock; ++k) out[i + k] = block[k];
+    }
+  }
+  for (; i < bytes.size(); ++i) out[i] = charOf_[static_cast<uint8_t>(bytes[i])];
 }
 
 std::string Utf8(std::u16string_view text) {

@@ -25,10 +25,13 @@ class ByteCharset {
   std::string toBytes(std::u16string_view text) const;
   void toBytes(std::u16string_view text, uint8_t* out) const;  // text.size() bytes
   std::u16string fromBytes(std::string_view bytes) const;
+  void fromBytes(std::string_view bytes, char16_t* out) const;  // bytes.size() characters
 
  private:
   std::array<char16_t, 256> charOf_;
   std::unique_ptr<uint8_t[]> byteOf_;  // 65536 entries
+  uint8_t substitute_;
+  bool latin1_;  // byte n is character n: no table needed
 };
 
 // UTF-8, for text read outside the control (the descriptions of its errors).
