@@ -27,7 +27,6 @@ using namespace socket_error;
 
 namespace {
 
-constexpr size_t kReadChunk = 16384;
 constexpr size_t kMostReadPerPump = 1 << 20;  // beyond it the next pump goes on at once
 constexpr size_t kWriteChunk = 65536;         // one SendProgress per piece at most this big
 constexpr size_t kCompactAbove = 1 << 20;
@@ -359,22 +358,22 @@ bool PosixSocket::CompleteReady() const {
 
 bool PosixSocket::Receive(bool& eof) {
   readMore_ = false;
+  // Up to kMostReadPerPump bytes, then into characters in one piece.
+  if (!inbox_) inbox_ = std::make_unique_for_overwrite<char[]>(kMostReadPerPump);
   size_t total = 0;
   IoResult result{Io::WouldBlock};
-  char buffer[kReadChunk];
-  const ByteCharset& charset = hostCharset();
   while (true) {
-    if (total >= kMostReadPerPump) {
+    if (total == kMostReadPerPump) {
       readMore_ = true;
       break;
     }
-    result = ReadSome(buffer, sizeof buffer);
+    result = ReadSome(inbox_.get() + total, kMostReadPerPump - total);
     if (result.status != Io::Done) break;
-    const size_t held = received_.size();
-    received_.resize(held + result.count);
-    for (size_t i = 0; i < result.count; ++i) received_[held + i] = charset.charOf(static_cast<uint8_t>(buffer[i]));
     total += result.count;
   }
+  const size_t held = received_.size();
+  received_.resize(held + total);
+  hostCharset().fromBytes(std::string_view(inbox_.get(), total), received_.data() + held);
   // What arrived before a close or a failure is handed over first.
   if (total > 0) {
     arrivedInPump_ = loop_->Pumps();

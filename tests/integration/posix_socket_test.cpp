@@ -78,6 +78,18 @@ TEST_P(PlainAndTls, EchoRoundTripsEveryByteValueWithEventsOnlyInsidePumps) {
   EXPECT_EQ(rest, u"") << "GetData hands over only once";
 }
 
+TEST_F(SocketTest, CharactersOutsideLatin1GoOutAsQuestionMarks) {
+  LoopbackServer server(test_servers::Echo);
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  std::u16string text(40, u'x');  // one block of the conversion and a rest
+  text[3] = u'\u20ac';
+  text[38] = u'\u0100';
+  socket->SendData(text);
+  std::u16string expected = text;
+  expected[3] = expected[38] = u'?';
+  EXPECT_EQ(Receive(text.size()), expected);
+}
+
 TEST_P(PlainAndTls, LargeSendReportsEveryPieceThenCompletesOnce) {
   auto received = std::make_shared<std::atomic<size_t>>(0);
   LoopbackServer server(test_servers::Discard(received), Tls());
