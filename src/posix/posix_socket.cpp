@@ -27,7 +27,9 @@ using namespace socket_error;
 
 namespace {
 
-constexpr size_t kMostReadPerPump = 1 << 20;  // beyond it the next pump goes on at once
+// Beyond it the next pump goes on at once. Small beside a message: a 1 MiB
+// retrieval peaks below 4 times its size.
+constexpr size_t kMostReadPerPump = 1 << 18;
 constexpr size_t kWriteChunk = 65536;         // one SendProgress per piece at most this big
 constexpr size_t kCompactAbove = 1 << 20;
 

@@ -127,7 +127,7 @@ class PosixSocket final : public Socket, private Pollable {
   short handshakeWants_ = 0;
 
   std::u16string received_;
-  std::unique_ptr<char[]> inbox_;  // kMostReadPerPump bytes, for one pump's reads
+  std::unique_ptr<char[]> inbox_;  // for one pump's reads
   std::string sendQueue_;
   size_t sendOffset_ = 0;
   bool completePending_ = false;
