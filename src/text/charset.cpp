@@ -6,17 +6,23 @@
 namespace corvane {
 
 namespace {
-// Latin-1 converts in blocks of this many characters, which the compiler turns
-// into vector instructions.
+// Conversions go in blocks of this many characters: a block that holds only
+// characters standing for themselves needs no table, and the compiler turns its
+// loops into vector instructions.
 constexpr size_t kBlock = 32;
 }  // namespace
 
 ByteCharset::ByteCharset(const std::array<char16_t, 256>& charOfByte, uint8_t substitute)
-    : charOf_(charOfByte), byteOf_(new uint8_t[65536]), substitute_(substitute), latin1_(true) {
+    : charOf_(charOfByte), byteOf_(new uint8_t[65536]) {
   std::fill_n(byteOf_.get(), 65536, substitute);
   // Walk downwards so that where two bytes share a character the lower byte wins.
   for (int b = 255; b >= 0; --b) byteOf_[charOf_[b]] = static_cast<uint8_t>(b);
-  for (int b = 0; b < 256; ++b) latin1_ = latin1_ && charOf_[b] == b;
+  auto sameBelow = [&](int end) {
+    for (int b = 0; b < end; ++b)
+      if (charOf_[b] != b) return false;
+    return true;
+  };
+  same_ = sameBelow(256) ? 256 : sameBelow(128) ? 128 : 0;
 }
 
 const ByteCharset& ByteCharset::latin1() {
@@ -30,13 +36,16 @@ const ByteCharset& ByteCharset::latin1() {
 
 void ByteCharset::toBytes(std::u16string_view text, uint8_t* out) const {
   size_t i = 0;
-  if (latin1_) {
-    const uint8_t substitute = substitute_;
-    for (; i + kBlock <= text.size(); i += kBlock) {
-      uint8_t block[kBlock];
-      for (size_t k = 0; k < kBlock; ++k) block[k] = text[i + k] < 256 ? static_cast<uint8_t>(text[i + k]) : substitute;
-      std::memcpy(out + i, block, kBlock);
+  for (const unsigned same = same_; i + kBlock <= text.size(); i += kBlock) {
+    char16_t top = 0;
+    for (size_t k = 0; k < kBlock; ++k) top = std::max(top, text[i + k]);
+    uint8_t block[kBlock];
+    if (top < same) {
+      for (size_t k = 0; k < kBlock; ++k) block[k] = static_cast<uint8_t>(text[i + k]);
+    } else {
+      for (size_t k = 0; k < kBlock; ++k) block[k] = byteOf_[text[i + k]];
     }
+    std::memcpy(out + i, block, kBlock);
   }
   for (; i < text.size(); ++i) out[i] = byteOf_[text[i]];
 }
@@ -55,11 +64,15 @@ std::u16string ByteCharset::fromBytes(std::string_view bytes) const {
 
 void ByteCharset::fromBytes(std::string_view bytes, char16_t* out) const {
   size_t i = 0;
-  if (latin1_) {
-    for (; i + kBlock <= bytes.size(); i += kBlock) {
-      uint8_t block[kBlock];
-      std::memcpy(block, bytes.data() + i, kBlock);
+  for (const unsigned same = same_; i + kBlock <= bytes.size(); i += kBlock) {
+    uint8_t block[kBlock];
+    std::memcpy(block, bytes.data() + i, kBlock);
+    uint8_t top = 0;
+    for (size_t k = 0; k < kBlock; ++k) top = std::max(top, block[k]);
+    if (top < same) {
       for (size_t k = 0; k < kBlock; ++k) out[i + k] = block[k];
+    } else {
+      for (size_t k = 0; k < kBlock; ++k) out[i + k] = charOf_[block[k]];
     }
   }
   for (; i < bytes.size(); ++i) out[i] = charOf_[static_cast<uint8_t>(bytes[i])];

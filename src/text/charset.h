@@ -30,8 +30,9 @@ class ByteCharset {
  private:
   std::array<char16_t, 256> charOf_;
   std::unique_ptr<uint8_t[]> byteOf_;  // 65536 entries
-  uint8_t substitute_;
-  bool latin1_;  // byte n is character n: no table needed
+  // Characters below this are the bytes of the same value: 256 for Latin-1, 128
+  // where only ASCII is (the ANSI code pages), else 0.
+  unsigned same_;
 };
 
 // UTF-8, for text read outside the control (the descriptions of its errors).
