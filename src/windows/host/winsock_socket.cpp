@@ -16,7 +16,7 @@ namespace {
 
 constexpr long kNotifications = FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE;
 constexpr size_t kPlainPiece = 65536;
-constexpr int kReceiveChunk = 65536;
+constexpr int kReceiveChunk = 1 << 18;  // as much as one recv() takes
 // TLS failures carry the numbers Windows gives secure-channel and certificate
 // failures, the same as on the POSIX host.
 int tlsNumberOf(long status) {
@@ -126,6 +126,11 @@ std::u16string WinsockSocket::LocalHostName() const {
   char name[256];
   if (gethostname(name, sizeof name) != 0) return {};
   return hostCharset().fromBytes(name);
+}
+
+char* WinsockSocket::inbox() {
+  if (!inbox_) inbox_ = std::make_unique_for_overwrite<char[]>(kReceiveChunk);
+  return inbox_.get();
 }
 
 std::wstring WinsockSocket::peer() const { return host_ + L" port " + std::to_wstring(port_); }
@@ -267,9 +272,8 @@ void WinsockSocket::connected() {
 // One recv() per FD_READ: Winsock posts FD_READ again while more is waiting, so a
 // fast sender cannot hold the pump.
 void WinsockSocket::receive() {
-  std::string chunk(kReceiveChunk, '\0');
-  const int got = recv(socket_, chunk.data(), kReceiveChunk, 0);
-  if (got > 0) return accept(std::string_view(chunk.data(), static_cast<size_t>(got)));
+  const int got = recv(socket_, inbox(), kReceiveChunk, 0);
+  if (got > 0) return accept(std::string_view(inbox_.get(), static_cast<size_t>(got)));
   // Nothing (a notification that a previous recv() overtook), or the peer's
   // FIN, which FD_CLOSE reports.
   const int error = got < 0 ? WSAGetLastError() : 0;
@@ -314,10 +318,9 @@ void WinsockSocket::peerClosed() {
   const auto alive = aliveToken();
   const UINT connection = networkMessage_;
   for (;;) {
-    std::string chunk(kReceiveChunk, '\0');
-    const int got = recv(socket_, chunk.data(), kReceiveChunk, 0);
+    const int got = recv(socket_, inbox(), kReceiveChunk, 0);
     if (got <= 0) break;
-    accept(std::string_view(chunk.data(), static_cast<size_t>(got)));
+    accept(std::string_view(inbox_.get(), static_cast<size_t>(got)));
     if (alive.expired() || networkMessage_ != connection || state_ != kConnected) return;
   }
   state_ = kPeerClosed;

@@ -57,6 +57,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   void connectNext(int lastError);
   void connected();
   void receive();
+  char* inbox();  // made on first use
   void accept(std::string_view bytes);
   void peerClosed();
   // Sends what Winsock takes. Quiet, it raises nothing, not even a failure.
@@ -90,6 +91,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   std::unique_ptr<TlsChannel> tls_;
   std::string incoming_;  // received TLS records not yet decrypted
   std::string received_;  // received text not yet taken by GetData
+  std::unique_ptr<char[]> inbox_;  // what one recv() brings
   std::string queued_;    // text handed to SendData, not yet cut into pieces
   size_t queuedOffset_ = 0;
   std::string wire_;      // bytes for send(): a piece of text, a record or handshake messages
