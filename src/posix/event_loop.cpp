@@ -4,7 +4,6 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <vector>
 
 namespace corvane::posix {
 
@@ -39,47 +38,61 @@ void EventLoop::Remove(uint64_t id) {
 }
 
 void EventLoop::Pump(int longestMilliseconds) {
+  ++pumps_;
   // Handlers may add, remove or pump again, so work from a snapshot of ids and
   // look each one up again before calling it.
-  std::vector<uint64_t> ids;
-  std::vector<pollfd> fds;
-  std::vector<bool> ready;
-  int timeout = longestMilliseconds;
+  if (depth_ == snapshots_.size()) snapshots_.emplace_back();
+  Snapshot& snapshot = snapshots_[depth_++];
+  struct Leave {
+    size_t& depth;
+    ~Leave() { --depth; }
+  } leave{depth_};
+  snapshot.ids.clear();
+  snapshot.fds.clear();
+  snapshot.ready.clear();
+  bool anyReady = false;
   for (auto& [id, pollable] : pollables_) {
     const Pollable::Wait wait = pollable->Waiting();
-    ids.push_back(id);
-    fds.push_back(pollfd{wait.fd, wait.events, 0});
-    ready.push_back(wait.ready);
-    if (wait.ready) timeout = 0;
-  }
-  const auto before = Clock::now();
-  for (auto& [id, timer] : timers_) {
-    if (timer->Enabled()) timeout = std::min(timeout, MillisecondsUntil(timer->NextDue(), before));
+    snapshot.ids.push_back(id);
+    snapshot.fds.push_back(pollfd{wait.fd, wait.events, 0});
+    snapshot.ready.push_back(wait.ready);
+    anyReady = anyReady || wait.ready;
   }
 
-  if (poll(fds.data(), fds.size(), timeout) < 0) {
-    for (auto& fd : fds) fd.revents = 0;  // interrupted: deliver what is ready anyway
+  const bool look = !anyReady || ++readyPumps_ >= kReadyPumpsPerLook;
+  if (look) {
+    readyPumps_ = 0;
+    int timeout = 0;
+    if (!anyReady) {
+      timeout = longestMilliseconds;
+      const auto now = Clock::now();
+      for (auto& [id, timer] : timers_) {
+        if (timer->Enabled()) timeout = std::min(timeout, MillisecondsUntil(timer->NextDue(), now));
+      }
+    }
+    if (poll(snapshot.fds.data(), snapshot.fds.size(), timeout) < 0) {
+      for (auto& fd : snapshot.fds) fd.revents = 0;  // interrupted: deliver what is ready anyway
+    }
   }
 
-  for (size_t i = 0; i < ids.size(); ++i) {
-    if (fds[i].revents == 0 && !ready[i]) continue;
-    auto it = pollables_.find(ids[i]);
-    if (it != pollables_.end()) it->second->Handle(fds[i].revents);
+  for (size_t i = 0; i < snapshot.ids.size(); ++i) {
+    if (snapshot.fds[i].revents == 0 && !snapshot.ready[i]) continue;
+    auto it = pollables_.find(snapshot.ids[i]);
+    if (it != pollables_.end()) it->second->Handle(snapshot.fds[i].revents);
   }
-  DeliverTicks(Clock::now());
+  if (look) DeliverTicks(Clock::now());
 }
 
 void EventLoop::DeliverTicks(Clock::time_point now) {
-  std::vector<uint64_t> ids;
-  for (auto& [id, timer] : timers_) ids.push_back(id);
-  for (uint64_t id : ids) {
-    auto it = timers_.find(id);
-    if (it == timers_.end()) continue;
+  // A tick may add or remove timers: each step looks the next id up afresh.
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    const uint64_t id = it->first;
     for (int due = it->second->TakeDue(now); due > 0; --due) {
       it->second->Tick();
       it = timers_.find(id);
       if (it == timers_.end() || !it->second->Enabled()) break;
     }
+    it = timers_.upper_bound(id);
   }
 }
 

@@ -2,9 +2,16 @@
 // The socket component of the POSIX host: TCP through non-blocking sockets,
 // implicit TLS through OpenSSL with certificate and host-name verification.
 //
-// Nothing touches the network outside the host's pump: Connect, SendData and
-// Close only change what the next pump waits for, and every event (and every
+// Nothing touches the network outside the host's pump, except Close: Connect and
+// SendData only change what the next pump waits for, and every event (and every
 // byte received) comes from inside a pump.
+//
+// A run of sends (a message body said line by line, each waiting for its
+// completion) costs no system call per send: a send made right after the pump
+// that completed the one before joins the queue and is reported complete by the
+// next pump while the queue holds less than kFlushAt bytes. A pump that also
+// brought text ends the run, since the send may answer it. The queue is written
+// when it reaches kFlushAt, by the first pump that owes no completion, or by Close.
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -27,6 +34,8 @@ class PosixSocket final : public Socket, private Pollable {
   static constexpr int16_t kConnecting = 6;  // TCP connect, then the TLS handshake
   static constexpr int16_t kPeerClosed = 8;  // the peer closed; State stays here until Close
 
+  static constexpr size_t kFlushAt = 65536;  // bytes
+
   PosixSocket(std::shared_ptr<EventLoop> loop, SocketEvents& events);
   ~PosixSocket() override;
   PosixSocket(const PosixSocket&) = delete;
@@ -39,7 +48,8 @@ class PosixSocket final : public Socket, private Pollable {
 
   // A socket that is not closed drops its connection first.
   void Connect(const std::u16string& host, int32_t port) override;
-  // Sends a TLS close_notify if it can without waiting; unsent text is dropped.
+  // Writes what the kernel takes of the queue, then a TLS close_notify, without
+  // waiting; text still unsent then is dropped.
   void Close() override;
   // While connecting, the text waits for the connection; on a socket that is
   // neither connected nor connecting, the next pump reports "not connected".
@@ -52,6 +62,7 @@ class PosixSocket final : public Socket, private Pollable {
     sockaddr_storage storage;
     socklen_t length;
   };
+  static constexpr uint64_t kNoPump = UINT64_MAX;
   enum class Io { Done, WouldBlock, Eof, Failed };
   struct IoResult {
     IoResult(Io status, size_t count = 0) : status(status), count(count) {}
@@ -72,6 +83,8 @@ class PosixSocket final : public Socket, private Pollable {
   void StartTls();
   void ContinueHandshake();
   void Transfer(short revents);
+  // The completion owed for the text handed to SendData can be reported now.
+  bool CompleteReady() const;
   // Each returns false when a handler or a failure ended the connection.
   bool Receive(bool& eof);
   bool SendQueued();
@@ -114,9 +127,13 @@ class PosixSocket final : public Socket, private Pollable {
   short handshakeWants_ = 0;
 
   std::u16string received_;
+  std::unique_ptr<char[]> inbox_;  // for one pump's reads
   std::string sendQueue_;
   size_t sendOffset_ = 0;
   bool completePending_ = false;
+  bool coalescing_ = false;  // the pending sends belong to a run of sends
+  uint64_t completedInPump_ = kNoPump;  // the pump that reported the last completion
+  uint64_t arrivedInPump_ = kNoPump;    // the pump that last handed over text
   bool readMore_ = false;  // a pump stopped reading at its limit
   // The connection has ended (closed or failed) but the text received before the
   // end is still being handed over; a nested pump must not read past the end.

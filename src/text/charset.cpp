@@ -1,14 +1,28 @@
 #include "text/charset.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane {
+
+namespace {
+// Conversions go in blocks of this many characters: a block that holds only
+// characters standing for themselves needs no table, and the compiler turns its
+// loops into vector instructions.
+constexpr size_t kBlock = 32;
+}  // namespace
 
 ByteCharset::ByteCharset(const std::array<char16_t, 256>& charOfByte, uint8_t substitute)
     : charOf_(charOfByte), byteOf_(new uint8_t[65536]) {
   std::fill_n(byteOf_.get(), 65536, substitute);
   // Walk downwards so that where two bytes share a character the lower byte wins.
   for (int b = 255; b >= 0; --b) byteOf_[charOf_[b]] = static_cast<uint8_t>(b);
+  auto sameBelow = [&](int end) {
+    for (int b = 0; b < end; ++b)
+      if (charOf_[b] != b) return false;
+    return true;
+  };
+  same_ = sameBelow(256) ? 256 : sameBelow(128) ? 128 : 0;
 }
 
 const ByteCharset& ByteCharset::latin1() {
@@ -21,7 +35,19 @@ const ByteCharset& ByteCharset::latin1() {
 }
 
 void ByteCharset::toBytes(std::u16string_view text, uint8_t* out) const {
-  for (char16_t c : text) *out++ = byteOf_[c];
+  size_t i = 0;
+  for (const unsigned same = same_; i + kBlock <= text.size(); i += kBlock) {
+    char16_t top = 0;
+    for (size_t k = 0; k < kBlock; ++k) top = std::max(top, text[i + k]);
+    uint8_t block[kBlock];
+    if (top < same) {
+      for (size_t k = 0; k < kBlock; ++k) block[k] = static_cast<uint8_t>(text[i + k]);
+    } else {
+      for (size_t k = 0; k < kBlock; ++k) block[k] = byteOf_[text[i + k]];
+    }
+    std::memcpy(out + i, block, kBlock);
+  }
+  for (; i < text.size(); ++i) out[i] = byteOf_[text[i]];
 }
 
 std::string ByteCharset::toBytes(std::u16string_view text) const {
@@ -32,8 +58,24 @@ std::string ByteCharset::toBytes(std::u16string_view text) const {
 
 std::u16string ByteCharset::fromBytes(std::string_view bytes) const {
   std::u16string text(bytes.size(), u'\0');
-  for (size_t i = 0; i < bytes.size(); ++i) text[i] = charOf_[static_cast<uint8_t>(bytes[i])];
+  fromBytes(bytes, text.data());
   return text;
+}
+
+void ByteCharset::fromBytes(std::string_view bytes, char16_t* out) const {
+  size_t i = 0;
+  for (const unsigned same = same_; i + kBlock <= bytes.size(); i += kBlock) {
+    uint8_t block[kBlock];
+    std::memcpy(block, bytes.data() + i, kBlock);
+    uint8_t top = 0;
+    for (size_t k = 0; k < kBlock; ++k) top = std::max(top, block[k]);
+    if (top < same) {
+      for (size_t k = 0; k < kBlock; ++k) out[i + k] = block[k];
+    } else {
+      for (size_t k = 0; k < kBlock; ++k) out[i + k] = charOf_[block[k]];
+    }
+  }
+  for (; i < bytes.size(); ++i) out[i] = charOf_[static_cast<uint8_t>(bytes[i])];
 }
 
 std::string Utf8(std::u16string_view text) {

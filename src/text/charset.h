@@ -25,10 +25,14 @@ class ByteCharset {
   std::string toBytes(std::u16string_view text) const;
   void toBytes(std::u16string_view text, uint8_t* out) const;  // text.size() bytes
   std::u16string fromBytes(std::string_view bytes) const;
+  void fromBytes(std::string_view bytes, char16_t* out) const;  // bytes.size() characters
 
  private:
   std::array<char16_t, 256> charOf_;
   std::unique_ptr<uint8_t[]> byteOf_;  // 65536 entries
+  // Characters below this are the bytes of the same value: 256 for Latin-1, 128
+  // where only ASCII is (the ANSI code pages), else 0.
+  unsigned same_;
 };
 
 // UTF-8, for text read outside the control (the descriptions of its errors).

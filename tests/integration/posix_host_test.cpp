@@ -2,11 +2,13 @@
 // of spinning, and the message box, property and name hooks.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
 
 #include "harness.h"
+#include "posix/event_loop.h"
 #include "posix/posix_host.h"
 
 namespace corvane::integration {
@@ -76,6 +78,49 @@ TEST(PosixHostTimer, PumpWithNothingArmedReturnsAfterTheLongestWait) {
   const double waited = host.Now() - start;
   EXPECT_GE(waited, Host::kLongestPumpMilliseconds / 1000.0 - 0.05);
   EXPECT_LT(waited, 3.0);
+}
+
+// Work that is always ready must not keep the loop from what arrives or falls due.
+TEST(PosixEventLoop, AlwaysReadyWorkStillLetsArrivalsAndTicksThrough) {
+  struct Pipe final : posix::Pollable {
+    explicit Pipe(posix::EventLoop& loop) : loop(loop) {
+      EXPECT_EQ(pipe(fds), 0);
+      id = loop.Add(*this);
+    }
+    ~Pipe() override {
+      loop.Remove(id);
+      close(fds[0]);
+      close(fds[1]);
+    }
+    Wait Waiting() override { return {.fd = fds[0], .events = POLLIN, .ready = alwaysReady}; }
+    void Handle(short revents) override {
+      if (revents & POLLIN) readable = true;
+    }
+    posix::EventLoop& loop;
+    int fds[2] = {-1, -1};
+    uint64_t id = 0;
+    bool alwaysReady = false;
+    bool readable = false;
+  };
+  posix::EventLoop loop;
+  Pipe busy(loop), arrival(loop);
+  busy.alwaysReady = true;
+  ASSERT_EQ(write(arrival.fds[1], "x", 1), 1);
+  int pumps = 0;
+  while (!arrival.readable && pumps < 1000) {
+    loop.Pump(Host::kLongestPumpMilliseconds);
+    ++pumps;
+  }
+  EXPECT_TRUE(arrival.readable);
+  EXPECT_LE(pumps, posix::EventLoop::kReadyPumpsPerLook);
+
+  int ticks = 0;
+  auto loopShare = std::shared_ptr<posix::EventLoop>(&loop, [](posix::EventLoop*) {});
+  posix::LoopTimer timer(loopShare, [&] { ++ticks; });
+  timer.Enabled(true);
+  const auto deadline = posix::Clock::now() + std::chrono::milliseconds(1500);
+  while (ticks == 0 && posix::Clock::now() < deadline) loop.Pump(Host::kLongestPumpMilliseconds);
+  EXPECT_EQ(ticks, 1);
 }
 
 TEST(PosixHostHooks, MessageBoxPropertyChangedAndInstanceName) {

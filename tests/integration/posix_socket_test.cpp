@@ -78,6 +78,18 @@ TEST_P(PlainAndTls, EchoRoundTripsEveryByteValueWithEventsOnlyInsidePumps) {
   EXPECT_EQ(rest, u"") << "GetData hands over only once";
 }
 
+TEST_F(SocketTest, CharactersOutsideLatin1GoOutAsQuestionMarks) {
+  LoopbackServer server(test_servers::Echo);
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  std::u16string text(40, u'x');  // one block of the conversion and a rest
+  text[3] = u'\u20ac';
+  text[38] = u'\u0100';
+  socket->SendData(text);
+  std::u16string expected = text;
+  expected[3] = expected[38] = u'?';
+  EXPECT_EQ(Receive(text.size()), expected);
+}
+
 TEST_P(PlainAndTls, LargeSendReportsEveryPieceThenCompletesOnce) {
   auto received = std::make_shared<std::atomic<size_t>>(0);
   LoopbackServer server(test_servers::Discard(received), Tls());
@@ -204,6 +216,120 @@ TEST_F(SocketTest, TextSentWhileConnectingGoesOutOnceConnected) {
   socket->SendData(u"early\r\n");
   EXPECT_EQ(Receive(7), u"early\r\n");
   EXPECT_EQ(log.completes, 1);
+}
+
+// --- Runs of sends: a message body said line by line, each waiting for its completion
+
+// Reads until the client closes, then hands over all that came.
+test_servers::Behaviour Record(std::shared_ptr<std::promise<std::string>> got) {
+  return [got](ServerConnection& connection) {
+    std::string all;
+    for (std::string piece; !(piece = connection.Read()).empty();) all += piece;
+    got->set_value(all);
+  };
+}
+
+TEST_P(PlainAndTls, SendsRightAfterACompletionAreWrittenTogetherOnceTheRunEnds) {
+  auto got = std::make_shared<std::promise<std::string>>();
+  auto received = got->get_future();
+  LoopbackServer server(Record(got), Tls());
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port(), GetParam())) << log.errorText;
+  std::u16string sent = u"line 0\r\n";
+  socket->SendData(sent);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  for (int i = 1; i < 200; ++i) {
+    const std::u16string line = u"line " + Widen(std::to_string(i)) + u"\r\n";
+    socket->SendData(line);
+    sent += line;
+    host.Pump();
+    ASSERT_EQ(log.completes, i + 1) << "each send completes at the next pump";
+  }
+  EXPECT_EQ(log.progressBytes, 8) << "only the first line, which began the run, went out during it";
+  host.Pump();
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(sent.size())) << "a pump that owes nothing writes the run";
+  socket->Close();
+  ASSERT_EQ(received.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(received.get(), Narrow(sent));
+  EXPECT_EQ(log.errorNumber, 0) << log.errorText;
+}
+
+TEST_F(SocketTest, ASendRightAfterAPumpThatBroughtTextGoesOutAtOnce) {
+  LoopbackServer server(test_servers::Echo);
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  socket->SendData(u"a");
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the echo waits in the kernel
+  // A run of sends; one of its pumps looks at the socket and hands over the echo
+  // together with a completion.
+  size_t sent = 1;
+  while (std::find(log.events.begin(), log.events.end(), "data 1") == log.events.end() && sent < 200) {
+    socket->SendData(u"b");
+    ++sent;
+    host.Pump();
+  }
+  ASSERT_LT(sent, 200u) << "the echo never came during the run";
+  socket->SendData(u"c");
+  host.Pump();
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(sent + 1)) << "the answer waited in the queue";
+  EXPECT_EQ(log.completes, static_cast<int>(sent + 1));
+}
+
+TEST_F(SocketTest, ARunIsWrittenWhenItsQueueReachesTheFlushSize) {
+  auto received = std::make_shared<std::atomic<size_t>>(0);
+  LoopbackServer server(test_servers::Discard(received));
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  const std::u16string line(1000, u'x');
+  socket->SendData(line);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  size_t queued = 0;
+  while (queued + line.size() < PosixSocket::kFlushAt) {
+    socket->SendData(line);
+    queued += line.size();
+    host.Pump();
+    ASSERT_EQ(log.progressBytes, 1000) << "below the flush size the queue waits";
+  }
+  socket->SendData(line);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 2 + static_cast<int>(queued / line.size()); }));
+  EXPECT_EQ(log.progressBytes, static_cast<int64_t>(2 * line.size() + queued));
+  EXPECT_TRUE(Eventually([&] { return *received == 2 * line.size() + queued; }));
+}
+
+TEST_F(SocketTest, CloseWritesWhatARunLeftQueued) {
+  auto received = std::make_shared<std::atomic<size_t>>(0);
+  LoopbackServer server(test_servers::Discard(received));
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  const std::u16string line = u"a line of a message body\r\n";
+  socket->SendData(line);
+  ASSERT_TRUE(PumpUntil(host, [&] { return log.completes == 1; }));
+  for (int i = 0; i < 100; ++i) {
+    socket->SendData(line);
+    host.Pump();
+  }
+  ASSERT_EQ(log.completes, 101);
+  socket->Close();
+  EXPECT_TRUE(Eventually([&] { return *received == 101 * line.size(); })) << *received;
+}
+
+TEST_F(SocketTest, APeerThatStopsReadingHoldsBackTheCompletionUntilItReadsAgain) {
+  std::promise<void> readAgain;
+  auto resumed = readAgain.get_future().share();
+  LoopbackServer server([resumed](ServerConnection& connection) {
+    resumed.wait();
+    test_servers::Silent(connection);
+  });
+  ASSERT_TRUE(ConnectTo("127.0.0.1", server.Port()));
+  const std::u16string piece(16384, u'x');
+  int sends = 0;
+  bool stalled = false;
+  while (!stalled && sends < 20000) {  // 320 MB: far more than the kernel's buffers
+    socket->SendData(piece);
+    ++sends;
+    stalled = !PumpUntil(host, [&] { return log.completes == sends || log.errorNumber != 0; }, 0.5);
+  }
+  ASSERT_TRUE(stalled) << sends << " sends all completed";
+  EXPECT_EQ(log.errorNumber, 0) << log.errorText;
+  readAgain.set_value();
+  EXPECT_TRUE(PumpUntil(host, [&] { return log.completes == sends; }));
 }
 
 // --- TLS

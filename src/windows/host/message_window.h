@@ -1,6 +1,7 @@
 #pragma once
 // The message-only window that owns a thread's timers and receives its sockets'
 // notifications. There is one per thread, shared by everything created there.
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <unordered_map>
@@ -45,6 +46,11 @@ class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
   // at the call, so a target that keeps handing in more cannot hold a pump.
   void deliverDeferred();
 
+  // Counts the pumps of the thread's hosts, so a target can tell whether one ran
+  // since it last acted.
+  void pumpBegins() { ++pumps_; }
+  uint64_t pumps() const { return pumps_; }
+
  private:
   MessageWindow();
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -54,6 +60,7 @@ class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
   std::unordered_map<UINT, MessageTarget*> targets_;
   std::deque<std::pair<UINT, LPARAM>> deferred_;
   UINT next_ = WM_APP;
+  uint64_t pumps_ = 0;
 };
 
 }  // namespace corvane::win

@@ -10,6 +10,10 @@ namespace {
 // One pass dispatches at most this many messages, so a handler that keeps posting
 // cannot hold a pump for ever; the next pass finds the rest at once.
 constexpr int kMostMessagesPerPump = 1000;
+// A pump that has work of its own to deliver looks into the thread's queue only
+// this often: each look is a round trip to the window system (under Wine, to its
+// server), and a run of sends pumps once per line.
+constexpr ULONGLONG kLookMilliseconds = 10;
 constexpr UINT kTimerMilliseconds = 1000;
 
 // Switching the timer off only marks it off: the Windows timer runs on until its
@@ -69,10 +73,15 @@ Win32Host::~Win32Host() {
 }
 
 void Win32Host::Pump() {
-  // Deferred work is ready now: then the queue gets only a look, not a wait.
-  if (!window_->hasDeferred())
-    MsgWaitForMultipleObjectsEx(0, nullptr, kLongestPumpMilliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  window_->pumpBegins();
+  // Deferred work is ready now: then the queue gets only a look, not a wait, and
+  // not at every pump.
+  const bool deferred = window_->hasDeferred();
+  if (!deferred) MsgWaitForMultipleObjectsEx(0, nullptr, kLongestPumpMilliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   window_->deliverDeferred();
+  const ULONGLONG now = GetTickCount64();
+  if (deferred && now - lastLook_ < kLookMilliseconds) return;
+  lastLook_ = now;
   MSG msg;
   for (int n = 0; n < kMostMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
     if (msg.message == WM_QUIT) {

@@ -47,6 +47,7 @@ class Win32Host final : public Host {
   std::function<std::u16string()> instanceName_;  // "Corvane" when it tells none
   double ticksPerSecond_;
   std::optional<int> quitCode_;  // a WM_QUIT that a pump took from the queue
+  ULONGLONG lastLook_ = 0;       // when a pump last read the thread's queue
 };
 
 }  // namespace corvane::win

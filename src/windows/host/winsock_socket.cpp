@@ -15,8 +15,8 @@ namespace corvane::win {
 namespace {
 
 constexpr long kNotifications = FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE;
-constexpr size_t kPlainPiece = 16384;
-constexpr int kReceiveChunk = 65536;
+constexpr size_t kPlainPiece = 65536;
+constexpr int kReceiveChunk = 1 << 18;  // as much as one recv() takes
 // TLS failures carry the numbers Windows gives secure-channel and certificate
 // failures, the same as on the POSIX host.
 int tlsNumberOf(long status) {
@@ -109,6 +109,7 @@ WinsockSocket::WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents
 }
 
 WinsockSocket::~WinsockSocket() {
+  if (state_ == kConnected) flush(true);  // what was reported sent must not be lost
   release();
   window_->release(taskMessage_);
   WSACleanup();
@@ -125,6 +126,11 @@ std::u16string WinsockSocket::LocalHostName() const {
   char name[256];
   if (gethostname(name, sizeof name) != 0) return {};
   return hostCharset().fromBytes(name);
+}
+
+char* WinsockSocket::inbox() {
+  if (!inbox_) inbox_ = std::make_unique_for_overwrite<char[]>(kReceiveChunk);
+  return inbox_.get();
 }
 
 std::wstring WinsockSocket::peer() const { return host_ + L" port " + std::to_wstring(port_); }
@@ -218,6 +224,8 @@ void WinsockSocket::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (lParam) {
       case kLookedUp: return lookedUp();
       case kFlush: flushScheduled_ = false; return flush();
+      case kPostedFlush: flushPosted_ = false; return flush();
+      case kComplete: return completeIfReady();
       case kReportErrors: return reportDeferredErrors();
     }
     return;
@@ -264,9 +272,8 @@ void WinsockSocket::connected() {
 // One recv() per FD_READ: Winsock posts FD_READ again while more is waiting, so a
 // fast sender cannot hold the pump.
 void WinsockSocket::receive() {
-  std::string chunk(kReceiveChunk, '\0');
-  const int got = recv(socket_, chunk.data(), kReceiveChunk, 0);
-  if (got > 0) return accept(std::string_view(chunk.data(), static_cast<size_t>(got)));
+  const int got = recv(socket_, inbox(), kReceiveChunk, 0);
+  if (got > 0) return accept(std::string_view(inbox_.get(), static_cast<size_t>(got)));
   // Nothing (a notification that a previous recv() overtook), or the peer's
   // FIN, which FD_CLOSE reports.
   const int error = got < 0 ? WSAGetLastError() : 0;
@@ -294,9 +301,10 @@ void WinsockSocket::accept(std::string_view bytes) {
       if (alive.expired() || socket_ == INVALID_SOCKET) return;
     }
   }
-  if (received_.size() > before &&
-      !raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); }))
-    return;
+  if (received_.size() > before) {
+    arrivedInPump_ = window_->pumps();
+    if (!raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); })) return;
+  }
   if (closedByPeer) peerClosed();
 }
 
@@ -310,10 +318,9 @@ void WinsockSocket::peerClosed() {
   const auto alive = aliveToken();
   const UINT connection = networkMessage_;
   for (;;) {
-    std::string chunk(kReceiveChunk, '\0');
-    const int got = recv(socket_, chunk.data(), kReceiveChunk, 0);
+    const int got = recv(socket_, inbox(), kReceiveChunk, 0);
     if (got <= 0) break;
-    accept(std::string_view(chunk.data(), static_cast<size_t>(got)));
+    accept(std::string_view(inbox_.get(), static_cast<size_t>(got)));
     if (alive.expired() || networkMessage_ != connection || state_ != kConnected) return;
   }
   state_ = kPeerClosed;
@@ -324,13 +331,35 @@ void WinsockSocket::SendData(const std::u16string& data) {
   if (state_ == kClosed || state_ == kPeerClosed) {
     return deferError(WSAENOTCONN, L"Sending failed: the socket is not connected");
   }
-  queued_ += hostCharset().toBytes(data);
+  coalescing_ = state_ == kConnected && window_->pumps() == completedInPump_ && window_->pumps() != arrivedInPump_;
+  const size_t held = queued_.size();
+  queued_.resize(held + data.size());
+  hostCharset().toBytes(data, reinterpret_cast<uint8_t*>(queued_.data() + held));
   completeOwed_ = true;
   // Sending happens in the pump, so SendProgress and SendComplete come from there.
-  if (state_ == kConnected) schedule(kFlush);
+  if (state_ != kConnected) return;
+  if (coalescing_ && unsent() < kFlushAt) {
+    schedule(kComplete);
+    // Whoever reads the thread's queue next sends the batch: this pump or a later
+    // one, or the application's own loop once the control has returned.
+    if (!flushPosted_) flushPosted_ = PostMessageW(window_->handle(), taskMessage_, 0, kPostedFlush) != 0;
+  } else {
+    schedule(kFlush);
+  }
 }
 
-void WinsockSocket::flush() {
+size_t WinsockSocket::unsent() const { return queued_.size() - queuedOffset_ + wire_.size() - wireSent_; }
+
+void WinsockSocket::completeIfReady() {
+  if (state_ != kConnected || !completeOwed_) return;
+  const size_t left = unsent();
+  if (left > 0 && !(coalescing_ && left < kFlushAt)) return;
+  completeOwed_ = false;
+  completedInPump_ = window_->pumps();
+  raise([&] { events_.SendComplete(); });
+}
+
+void WinsockSocket::flush(bool quiet) {
   // Events raised here may call back into the socket, pump or close it: every
   // pass reads the members afresh.
   while (socket_ != INVALID_SOCKET) {
@@ -341,7 +370,8 @@ void WinsockSocket::flush() {
       try {
         wire_ = tls_ ? tls_->encrypt(piece) : std::string(piece);
       } catch (const TlsError& error) {
-        return failTls(error);
+        if (!quiet) failTls(error);
+        return;
       }
       wireText_ = size;
       queuedOffset_ += size;
@@ -353,7 +383,7 @@ void WinsockSocket::flush() {
     const int sent = send(socket_, wire_.data() + wireSent_, static_cast<int>(wire_.size() - wireSent_), 0);
     if (sent < 0) {
       const int error = WSAGetLastError();
-      if (error != WSAEWOULDBLOCK) fail(error, L"Sending to " + peer(), reasonOf(error));
+      if (!quiet && error != WSAEWOULDBLOCK) fail(error, L"Sending to " + peer(), reasonOf(error));
       return;  // FD_WRITE follows when there is room again
     }
     wireSent_ += static_cast<size_t>(sent);
@@ -363,14 +393,13 @@ void WinsockSocket::flush() {
     const size_t text = std::exchange(wireText_, 0);
     if (text == 0) continue;
     sentSinceIdle_ += static_cast<int32_t>(text);
+    const int32_t progress = sentSinceIdle_;
     const auto remaining = static_cast<int32_t>(queued_.size() - queuedOffset_);
-    if (!raise([&] { events_.SendProgress(sentSinceIdle_, remaining); })) return;
+    if (remaining == 0) sentSinceIdle_ = 0;  // progress counts from an empty queue
+    if (quiet) continue;
+    if (!raise([&] { events_.SendProgress(progress, remaining); })) return;
   }
-  if (state_ == kConnected && wire_.empty() && queuedOffset_ == queued_.size() && completeOwed_) {
-    completeOwed_ = false;
-    sentSinceIdle_ = 0;
-    raise([&] { events_.SendComplete(); });
-  }
+  if (!quiet) completeIfReady();
 }
 
 void WinsockSocket::GetData(std::u16string& data) {
@@ -380,6 +409,8 @@ void WinsockSocket::GetData(std::u16string& data) {
 
 void WinsockSocket::Close() {
   if (state_ == kClosed) return;
+  // Sends already reported complete may still wait in the queue.
+  if (state_ == kConnected) flush(true);
   if (tls_ && state_ == kConnected) {
     const std::string alert = tls_->closeNotify();
     if (!alert.empty()) send(socket_, alert.data(), static_cast<int>(alert.size()), 0);  // best effort
@@ -402,7 +433,8 @@ void WinsockSocket::release() {
   wire_.clear();
   wireSent_ = wireText_ = 0;
   sentSinceIdle_ = 0;
-  completeOwed_ = false;
+  completeOwed_ = coalescing_ = false;
+  completedInPump_ = kNoPump;
   state_ = kClosed;
 }
 

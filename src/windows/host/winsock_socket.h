@@ -3,6 +3,14 @@
 // notifications arrive at the thread's message window (WSAAsyncSelect), with
 // implicit TLS through Schannel. Everything it reports, it reports from there,
 // that is, only while the host pumps.
+//
+// A run of sends (a message body said line by line, each waiting for its
+// completion) costs no system call or window message per send: a send made right
+// after the pump that completed the one before joins the queue and is reported
+// complete by the next pump while the queue holds less than kFlushAt bytes (a
+// pump that also brought text ends the run, since the send may answer it). The
+// queue is written when it reaches kFlushAt, or when a message posted at the start
+// of the batch comes through the thread's queue, whoever reads it.
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,6 +28,8 @@ class WinsockSocket final : public Socket, MessageTarget {
   static constexpr int16_t kResolving = 4;   // looking the host name up
   static constexpr int16_t kConnecting = 6;  // TCP connect, then the TLS handshake
   static constexpr int16_t kPeerClosed = 8;  // the peer closed; Close brings it to 0
+
+  static constexpr size_t kFlushAt = 65536;  // bytes
 
   WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents& events);
   ~WinsockSocket() override;
@@ -39,16 +49,22 @@ class WinsockSocket final : public Socket, MessageTarget {
 
  private:
   struct Lookup;
-  enum Task : LPARAM { kLookedUp = 1, kFlush, kReportErrors };
+  enum Task : LPARAM { kLookedUp = 1, kFlush, kPostedFlush, kComplete, kReportErrors };
+  static constexpr uint64_t kNoPump = UINT64_MAX;
 
   void schedule(Task task);
   void lookedUp();
   void connectNext(int lastError);
   void connected();
   void receive();
+  char* inbox();  // made on first use
   void accept(std::string_view bytes);
   void peerClosed();
-  void flush();
+  // Sends what Winsock takes. Quiet, it raises nothing, not even a failure.
+  void flush(bool quiet = false);
+  size_t unsent() const;
+  // Raises SendComplete if it is owed and can be reported now.
+  void completeIfReady();
   void deferError(int number, std::wstring description);
   void reportDeferredErrors();
   void fail(int number, const std::wstring& what, const std::wstring& reason);
@@ -75,6 +91,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   std::unique_ptr<TlsChannel> tls_;
   std::string incoming_;  // received TLS records not yet decrypted
   std::string received_;  // received text not yet taken by GetData
+  std::unique_ptr<char[]> inbox_;  // what one recv() brings
   std::string queued_;    // text handed to SendData, not yet cut into pieces
   size_t queuedOffset_ = 0;
   std::string wire_;      // bytes for send(): a piece of text, a record or handshake messages
@@ -82,7 +99,11 @@ class WinsockSocket final : public Socket, MessageTarget {
   size_t wireText_ = 0;   // how much queued text the wire bytes carry
   int32_t sentSinceIdle_ = 0;
   bool completeOwed_ = false;
+  bool coalescing_ = false;             // the owed completion is for a run of sends
+  uint64_t completedInPump_ = kNoPump;  // the pump that raised the last completion
+  uint64_t arrivedInPump_ = kNoPump;    // the pump that last raised DataArrival
   bool flushScheduled_ = false;
+  bool flushPosted_ = false;
   std::deque<std::pair<int16_t, std::wstring>> deferredErrors_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
