@@ -69,7 +69,7 @@ _ms_running() {  # dir: the live recorded leaders, as "pid starttime" lines
 # second after its children have gone), and gives up after 10 s.
 mail_servers_stop() {  # dir
   local dir=${1:-${MAIL_SERVERS_DIR:-}} pid t now signal left
-  [[ -n $dir && -s $dir/pids ]] || return 0
+  [[ -n $dir && ( -s $dir/pids || -f $dir/dovecot.conf ) ]] || return 0
   local -a leaders=()
   local -A signalled=()
   local begin=${EPOCHREALTIME/./}
@@ -78,7 +78,7 @@ mail_servers_stop() {  # dir
     leaders+=("$pid")
     kill -TERM "$pid" 2>/dev/null
     signalled[$pid.$t]=TERM
-  done <<<"$(_ms_running "$dir")"
+  done <<<"$(_ms_running "$dir"; _ms_strays "$dir")"
   while ((${#leaders[@]})); do
     now=${EPOCHREALTIME/./}
     signal=TERM
@@ -95,7 +95,25 @@ mail_servers_stop() {  # dir
     ((now - begin < 10000000)) || { _ms_err "processes of $dir outlived SIGKILL"; break; }
     sleep 0.02
   done
-  mv -f "$dir/pids" "$dir/pids.stopped"
+  [[ -e $dir/pids ]] && mv -f "$dir/pids" "$dir/pids.stopped"
+  return 0
+}
+
+# Daemons of the folder that were never recorded (a start cut short between
+# launching one and reading its PID file): Dovecot names its configuration on its
+# command line, Postfix's master works in the folder's spool.
+_ms_strays() {  # dir -> "pid starttime" lines
+  local proc pid stat f
+  for proc in /proc/[0-9]*; do
+    pid=${proc#/proc/}
+    if [[ $({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null) == *"-c $1/dovecot.conf"* ||
+      $(readlink "$proc/cwd" 2>/dev/null) == "$1/spool"* ]]; then
+      { read -r stat <"$proc/stat"; } 2>/dev/null || continue
+      read -r -a f <<<"${stat##*) }"
+      # Only session leaders: the rest go with their sessions.
+      [[ ${f[3]} == "$pid" && ${f[0]} != [ZX] ]] && echo "$pid ${f[19]}"
+    fi
+  done
   return 0
 }
 
@@ -444,6 +462,8 @@ MAIL_SERVERS_DIR=$d
 EOF
 
   local ok=1 pid
+  # A folder used before keeps its old PID files, which would pass for the new ones.
+  rm -f "$d/dovecot/run/master.pid" "$d/spool/pid/master.pid"
   # Dovecot's master writes its PID file after the launcher has returned.
   if dovecot -c "$d/dovecot.conf" >"$d/dovecot.start.log" 2>&1 </dev/null {ms_lock_fd}>&- &&
     _ms_wait_file "$d/dovecot/run/master.pid" &&
