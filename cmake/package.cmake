@@ -3,9 +3,9 @@
 # names an absolute path, so the installed tree can be moved as a whole.
 include(CMakePackageConfigHelpers)
 
-# One target for programs: everything a native program links.
+# One target for programs: the facade, the POSIX host and the core.
 add_library(corvane INTERFACE)
-target_link_libraries(corvane INTERFACE corvane_posix)
+target_link_libraries(corvane INTERFACE corvane_cpp)
 add_library(Corvane::corvane ALIAS corvane)
 install(TARGETS corvane EXPORT CorvaneTargets)
 
