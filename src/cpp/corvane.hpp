@@ -156,7 +156,7 @@ class Client {
 
   bool busy() const;                 // Busy: a session is open
   bool pop3_session_active() const;  // POP3SessionActive
-  int error_code() const;            // ErrCode: the last error, 0 after a call that reported none
+  int error_code() const;            // ErrCode: the last error; each session call starts at 0
 
   // --- POP3. Message numbers go to the server as given (up to 32767).
   Result<Mailbox> pop3_login();
