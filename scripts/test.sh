@@ -13,6 +13,9 @@ for preset in native native-asan; do
   ctest --preset "$preset"
 done
 
+# The native library installed as a package, used by a project outside the tree.
+bash scripts/consumer-test.sh
+
 for preset in win32 win64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j2
