@@ -12,17 +12,21 @@ source "$(dirname "$0")/lib/mail_servers.sh"
 examples=$wine_root/examples
 
 wine_begin examples
-wine_build corvane_ocx scripthost
+wine_build corvane_ocx scripthost com_client
 mail_servers_start >"$work/servers.log" 2>&1 || give_up "the mail servers start" "$work/servers.log"
 wine_trust_ca "$CA_FILE"
 wine_register_ocx
 
-# Runs an example; its output (CR dropped) is in $out and its log in $log.
+# Runs an example, a script of examples/ or a program; its output (CR dropped) is
+# in $out and its log in $log.
 run() {  # name example arguments...
-  local name=$1 script=$2
+  local name=$1 example=$2
   shift 2
   log=$work/$name.log
-  wine_run 120 "$log.raw" "$wine_build/scripthost.exe" "$(wine_path "$examples/$script")" "$@"
+  case $example in
+    *.vbs | *.js) wine_run 120 "$log.raw" "$wine_build/scripthost.exe" "$(wine_path "$examples/$example")" "$@" ;;
+    *) wine_run 120 "$log.raw" "$example" "$@" ;;
+  esac
   tr -d '\r' <"$log.raw" >"$log"
   out=$(cat "$log")
 }
@@ -180,4 +184,12 @@ for mode in plain tls; do
     run "$name" "raw_socket.$lang" "$host" "$smtp_port" "${tls[@]}"
     expect "$name" "PASS: EHLO answered with" "S: 220 " "C: EHLO client.example" "S: 221 "
   done
+
+  # --- C++ through COM: the sink cancels the error box, automation errors as HRESULTs
+  name=com_client-$mode
+  empty_mailbox "$USER1"
+  mail_servers_deliver "$MAIL_SERVERS_DIR" "$USER1" "$work/one.eml" || give_up "delivering to $USER1"
+  run "$name" "$wine_build/examples/com_client.exe" "$pop3" "$USER1" "$PASS1" "${tls[@]}"
+  expect "$name" "PASS: read 1 messages;" "message 1: " \
+    "MimeContentAddFromFile: 0x800A004C Path not found: 'C:\no such folder\none.txt'"
 done
