@@ -41,7 +41,7 @@ for (var i = 3, part = 2; i <= last; ++i, ++part) {
   WScript.Echo("part " + part + ": " + c.MimeContentType(part));
   names.push(args(i).substr(args(i).lastIndexOf("\\") + 1));
 }
-// Part 1, the text, comes first in the message.
+// The text is part 1: it comes first in the message.
 c.MimeContentAdd(1, "Hello,\r\n\r\nattached: " + names.join(" ") + "\r\n");
 WScript.Echo("composed " + c.MimeContentCount + " parts from " + c.MimeFrom + " to " + c.MimeTo);
 

@@ -49,7 +49,7 @@ For i = 3 To last
   WScript.Echo "part " & part & ": " & c.MimeContentType(part)
   names = names & " " & Mid(args(i), InStrRev(args(i), "\") + 1)
 Next
-' Part 1, the text, comes first in the message.
+' The text is part 1: it comes first in the message.
 c.MimeContentAdd 1, "Hello," & vbCrLf & vbCrLf & "attached:" & names & vbCrLf
 WScript.Echo "composed " & c.MimeContentCount & " parts from " & c.MimeFrom & " to " & c.MimeTo
 
