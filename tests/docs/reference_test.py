@@ -24,6 +24,7 @@ class ReferenceCheck(unittest.TestCase):
             (self.tree / source).parent.mkdir(parents=True, exist_ok=True)
             shutil.copy(ROOT / source, self.tree / source)
         shutil.copytree(ROOT / "docs", self.tree / "docs", ignore=shutil.ignore_patterns("pictures"))
+        shutil.copytree(ROOT / "examples", self.tree / "examples")  # the guide links them
 
     def run_tool(self, action="check"):
         done = subprocess.run([sys.executable, TOOL, action, "--root", self.tree], capture_output=True, text=True)
@@ -69,6 +70,12 @@ class ReferenceCheck(unittest.TestCase):
         self.edit("src/control/errors.h", "InvalidPropertyValue = 380,", "InvalidPropertyValue = 380,\n  Permission = 70,")
         self.assert_fails('no row "| 12170 |" under "## Socket and TLS errors"',
                           'no row "| 70 |" under "## Automation errors"')
+
+    def test_a_link_to_a_moved_page_or_a_renamed_heading_is_caught(self):
+        (self.tree / "docs/howto/raw-socket.md").rename(self.tree / "docs/howto/socket.md")
+        self.edit("docs/howto/tls.md", "## Trusting a private certificate authority", "## Trusting an authority")
+        self.assert_fails("docs/reference/Corvane/SocketRead.md: link ../../howto/raw-socket.md: no such file",
+                          "docs/errors.md: link howto/tls.md#trusting-a-private-certificate-authority: no such heading")
 
     def test_sync_rewrites_signatures_and_makes_skeletons_that_still_fail(self):
         self.edit(IDL, "ErrString([in, out] short* n", "ErrString([in, out] long* n")

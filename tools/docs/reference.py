@@ -15,6 +15,7 @@ fails the check. Pages also need their sections ("## Errors", "## Example", ...,
 docs/reference/README.md links every page. docs/errors.md has a table row for every
 number the control can report: its own ErrCode values, the automation errors of
 src/control/errors.h, and the socket and TLS numbers of src/transport/socket_errors.h.
+Every relative link in docs/ must lead to a file, and its #anchor to a heading there.
 --root names another source tree (the tests use copies).
 """
 import argparse
@@ -185,6 +186,32 @@ def check_errors(root):
     return problems
 
 
+def slug(heading):
+    """The anchor a Markdown renderer gives a heading."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+def check_links(root):
+    """Every relative link of docs/ leads to a file, and its #anchor to a heading there.
+    The pictures are build outputs (scripts/docs-pictures.sh) and are not looked for."""
+    docs, problems = root / "docs", []
+    for page in sorted(docs.rglob("*.md")):
+        text = re.sub(r"^```.*?^```", "", page.read_text(), flags=re.M | re.S)
+        for target in re.findall(r"\]\(([^)\s]+)\)", text):
+            if re.match(r"[a-z]+:", target) or target.startswith("pictures/"):
+                continue
+            path, _, anchor = target.partition("#")
+            file = (page.parent / path).resolve() if path else page
+            where = f"{page.relative_to(root)}: link {target}"
+            if not file.exists():
+                problems.append(f"{where}: no such file")
+            elif anchor and file.suffix == ".md":
+                headings = re.findall(r"^#+ (.*)$", file.read_text(), re.M)
+                if anchor not in {slug(h) for h in headings}:
+                    problems.append(f"{where}: no such heading")
+    return problems
+
+
 def skeleton(cls, declarations):
     d = declarations[0]
     sections = "".join(f"\n{s}\n\nTODO\n" for s in required_sections(cls, declarations))
@@ -219,7 +246,7 @@ def main():
     if args.action == "sync":
         sync(args.root, members)
         return 0
-    problems = check_pages(args.root, members) + check_errors(args.root)
+    problems = check_pages(args.root, members) + check_errors(args.root) + check_links(args.root)
     for p in problems:
         print(p)
     slots = sum(len(d) for d in members.values())
