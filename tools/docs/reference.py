@@ -138,14 +138,11 @@ def check_pages(root, members):
             problems.append(f"{shown}: missing: {name} is a member of {declarations[0].interface}")
             continue
         text = path.read_text()
-        want_idl = [" ".join(d.text.split()) for d in declarations]
-        if blocks(text, "idl") != want_idl:
-            problems.append(f"{shown}: the idl block differs from the type library:\n    page: "
-                            + "\n          ".join(blocks(text, "idl")) + "\n    IDL:  " + "\n          ".join(want_idl))
-        want_vb = [d.visual_basic() for d in declarations]
-        if blocks(text, "vb signature") != want_vb:
-            problems.append(f"{shown}: the vb signature block differs:\n    page: "
-                            + "\n          ".join(blocks(text, "vb signature")) + "\n    want: " + "\n          ".join(want_vb))
+        for info, want in (("idl", [d.text for d in declarations]),
+                           ("vb signature", [d.visual_basic() for d in declarations])):
+            if blocks(text, info) != want:
+                problems.append(f"{shown}: the {info} block differs from the type library:\n    page: "
+                                + "\n          ".join(blocks(text, info)) + "\n    IDL:  " + "\n          ".join(want))
         for section in required_sections(cls, declarations):
             if not re.search("^" + re.escape(section) + r"\s*$", text, re.M):
                 problems.append(f"{shown}: no section \"{section}\"")
