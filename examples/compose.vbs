@@ -1,5 +1,9 @@
 ' Composes a message with a text part and a small binary attachment through the
 ' creatable MIME class, and prints the whole message text.
+'
+'   cscript compose.vbs
+'
+' The last line says how it went: "PASS: ..." or "FAIL: ...".
 Option Explicit
 
 Dim mime, message, ok, bytes, i
@@ -25,7 +29,8 @@ WScript.Echo message
 WScript.Echo "----"
 WScript.Echo "GenerateMime returned " & ok & "; " & mime.ContentCount & " parts, " & Len(message) & " characters"
 If ok = -1 And Len(message) > 0 Then
-  WScript.Echo "RESULT PASS"
+  WScript.Echo "PASS: composed " & Len(message) & " characters"
 Else
-  WScript.Echo "RESULT FAIL"
+  WScript.Echo "FAIL: GenerateMime returned " & ok
+  WScript.Quit 1
 End If
