@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the project's mail servers, the core natively (plain, and under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the native tests start Dovecot
-# and Postfix for themselves), both Windows builds, and the OCX under Wine.
+# and Postfix for themselves), the fuzz targets briefly, the installed package,
+# both Windows builds, and the OCX under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,6 +13,9 @@ for preset in native native-asan; do
   cmake --build --preset "$preset" -j2
   ctest --preset "$preset"
 done
+
+# Each libFuzzer target of the core for a short while, under the sanitizers.
+bash scripts/fuzz.sh 20
 
 # The native library installed as a package, used by a project outside the tree.
 bash scripts/consumer-test.sh
