@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
 
@@ -107,11 +109,19 @@ bool ServerConnection::ClientSentCloseNotify() const {
   return ssl_ && (SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN) != 0;
 }
 
-LoopbackServer::LoopbackServer(Behaviour behaviour, const Identity* tls) : behaviour_(std::move(behaviour)) {
+LoopbackServer::LoopbackServer(Behaviour behaviour, const Identity* tls, bool tls10Only)
+    : behaviour_(std::move(behaviour)) {
   // A client that goes away must not end the test process.
   struct sigaction current {};
   if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) std::signal(SIGPIPE, SIG_IGN);
   if (tls) tls_ = ServerContext(*tls);
+  if (tls_ && tls10Only) {
+    // TLS 1.0 signs with SHA-1, which the default security level forbids.
+    SSL_CTX_set_security_level(tls_, 0);
+    Check(SSL_CTX_set_min_proto_version(tls_, TLS1_VERSION) == 1 &&
+              SSL_CTX_set_max_proto_version(tls_, TLS1_VERSION) == 1,
+          "TLS 1.0");
+  }
   listenFd_ = ListenOnLoopback(port_);
   Check(pipe2(wakeFds_, O_CLOEXEC) == 0, "pipe");
   acceptor_ = std::thread([this] { AcceptLoop(); });
@@ -185,6 +195,106 @@ Behaviour Discard(std::shared_ptr<std::atomic<size_t>> received) {
 
 Behaviour GreetAndClose(std::string greeting) {
   return [greeting](ServerConnection& connection) { connection.Write(greeting); };
+}
+
+namespace {
+
+constexpr std::pair<Fault, const char*> kFaultNames[] = {
+    {Fault::kNone, "none"},       {Fault::kClose, "close"},         {Fault::kStall, "stall"},
+    {Fault::kReset, "reset"},     {Fault::kTrickle, "trickle"},     {Fault::kGarbage, "garbage"},
+    {Fault::kLongLine, "longline"}, {Fault::kFlood, "flood"},
+};
+
+std::string Answer(Protocol protocol, const std::string& verb) {
+  if (protocol == Protocol::kPop3) {
+    if (verb.empty()) return "+OK ready\r\n";
+    if (verb == "STAT" || verb == "LIST") return "+OK 1 29\r\n";
+    if (verb == "RETR") return "+OK 29 octets\r\nSubject: fault\r\n\r\nbody line\r\n.\r\n";
+    if (verb == "QUIT") return "+OK bye\r\n";
+    return "+OK\r\n";
+  }
+  if (verb.empty()) return "220 ready\r\n";
+  if (verb == "DATA") return "354 go on\r\n";
+  if (verb == "QUIT") return "221 bye\r\n";
+  return "250 ok\r\n";
+}
+
+// The command's first word in capitals, up to a space or a colon.
+std::string Verb(const std::string& line) {
+  std::string verb;
+  for (char c : line) {
+    if (c == ' ' || c == ':') break;
+    verb += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return verb;
+}
+
+// Misbehaves in place of `answer`; false when the connection is to end.
+bool Misbehave(ServerConnection& connection, Fault fault, const std::string& answer) {
+  switch (fault) {
+    case Fault::kNone: return connection.Write(answer);
+    case Fault::kClose: return false;
+    case Fault::kStall: Silent(connection); return false;
+    case Fault::kReset: connection.Reset(); return false;
+    case Fault::kTrickle:
+      for (char c : answer) {
+        if (!connection.Write(std::string_view(&c, 1))) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      return true;
+    case Fault::kGarbage: return connection.Write(std::string("\x00\xff\x1b[2J\x80garbage\x7f\r\n", 17));
+    case Fault::kLongLine: return connection.Write(std::string(65536, 'x'));
+    case Fault::kFlood: {
+      std::string chunk;
+      while (chunk.size() < 16384) chunk += "flood flood flood flood flood\r\n";
+      while (connection.Write(chunk)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Behaviour FaultyPeer(Protocol protocol, Fault fault, std::string at) {
+  return [protocol, fault, at](ServerConnection& connection) {
+    bool pending = true;  // the fault is still to come
+    auto reply = [&](const std::string& verb) {
+      const std::string answer = Answer(protocol, verb);
+      const bool now = pending && verb == at;
+      if (now) pending = false;
+      // After QUIT the peer closes, unless its answer was spoilt: then the client
+      // is the one to go.
+      const bool spoilt = now && fault != Fault::kTrickle;
+      return Misbehave(connection, now ? fault : Fault::kNone, answer) && (verb != "QUIT" || spoilt);
+    };
+    if (!reply("")) return;
+    bool inMessage = false;
+    std::string received;
+    for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
+      received += data;
+      for (size_t end; (end = received.find("\r\n")) != std::string::npos;) {
+        const std::string line = received.substr(0, end);
+        received.erase(0, end + 2);
+        if (inMessage && line != ".") continue;
+        const std::string verb = inMessage ? "." : Verb(line);
+        inMessage = verb == "DATA";
+        if (!reply(verb)) return;
+      }
+    }
+  };
+}
+
+const char* FaultName(Fault fault) {
+  for (const auto& [each, name] : kFaultNames)
+    if (each == fault) return name;
+  return "?";
+}
+
+Fault FaultNamed(std::string_view name) {
+  for (const auto& [each, known] : kFaultNames)
+    if (name == known) return each;
+  return Fault::kNone;
 }
 
 uint16_t UnusedPort() {

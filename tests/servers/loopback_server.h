@@ -50,8 +50,8 @@ using Behaviour = std::function<void(ServerConnection&)>;
 
 class LoopbackServer {
  public:
-  // `tls` null: plain TCP.
-  explicit LoopbackServer(Behaviour behaviour, const Identity* tls = nullptr);
+  // `tls` null: plain TCP. `tls10Only`: the server speaks TLS 1.0 and nothing newer.
+  explicit LoopbackServer(Behaviour behaviour, const Identity* tls = nullptr, bool tls10Only = false);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -84,6 +84,26 @@ void Silent(ServerConnection& connection);
 Behaviour Discard(std::shared_ptr<std::atomic<size_t>> received);
 // Sends `greeting`, then closes in order.
 Behaviour GreetAndClose(std::string greeting);
+
+// A POP3 or SMTP peer with canned replies (a mailbox of one short message; every
+// command accepted) that misbehaves once: in place of its greeting (`at` "") or of
+// its answer to the first command with the verb `at` ("RETR", "DATA", "." for the
+// end of a message).
+enum class Protocol { kPop3, kSmtp };
+enum class Fault {
+  kNone,
+  kClose,     // closes instead of answering
+  kStall,     // says nothing and reads on until the client goes
+  kReset,     // ends the connection with a TCP reset
+  kTrickle,   // the right answer, one byte at a time, then on as usual
+  kGarbage,   // a line of binary noise instead of the answer
+  kLongLine,  // 64 KiB without a line end instead of the answer
+  kFlood,     // text without end (at most 16 MB/s) until the client goes away
+};
+Behaviour FaultyPeer(Protocol protocol, Fault fault = Fault::kNone, std::string at = "");
+const char* FaultName(Fault fault);
+// kNone for a name it doesn't know ("none" included).
+Fault FaultNamed(std::string_view name);
 
 // A port on 127.0.0.1 where nothing listens (just released by the system).
 uint16_t UnusedPort();

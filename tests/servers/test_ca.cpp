@@ -34,14 +34,15 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& v
 }
 
 // Unsigned yet; `issuer` null makes it its own issuer.
-X509* NewCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer) {
+X509* NewCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer, bool expired = false) {
   static std::atomic<long> serial{1000};
   X509* certificate = X509_new();
   Check(certificate != nullptr, "allocation");
   X509_set_version(certificate, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(certificate), serial++);
-  X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(certificate), 30L * 24 * 3600);
+  // An expired one ended a day ago, after thirty days of validity.
+  X509_gmtime_adj(X509_getm_notBefore(certificate), expired ? -31L * 24 * 3600 : -3600);
+  X509_gmtime_adj(X509_getm_notAfter(certificate), expired ? -24L * 3600 : 30L * 24 * 3600);
   X509_set_pubkey(certificate, key);
   X509_NAME* subject = X509_get_subject_name(certificate);
   X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()),
@@ -90,10 +91,11 @@ TestCa::~TestCa() {
   EVP_PKEY_free(key_);
 }
 
-Identity TestCa::Issue(const std::vector<std::string>& dnsNames, const std::vector<std::string>& ipAddresses) const {
+Identity TestCa::Issue(const std::vector<std::string>& dnsNames, const std::vector<std::string>& ipAddresses,
+                       bool expired) const {
   EVP_PKEY* key = NewKey();
   const std::string commonName = dnsNames.empty() ? ipAddresses.at(0) : dnsNames[0];
-  X509* certificate = NewCertificate(commonName, key, certificate_);
+  X509* certificate = NewCertificate(commonName, key, certificate_, expired);
   AddExtension(certificate, certificate_, NID_authority_key_identifier, "keyid:always");
   AddExtension(certificate, certificate_, NID_basic_constraints, "critical,CA:FALSE");
   AddExtension(certificate, certificate_, NID_key_usage, "critical,digitalSignature");
@@ -109,7 +111,8 @@ Identity TestCa::Issue(const std::vector<std::string>& dnsNames, const std::vect
 TestPki::TestPki()
     : good(trusted.Issue({"localhost", kTestHostName}, {"127.0.0.1", "::1"})),
       wrongName(trusted.Issue({"elsewhere.corvane.test"}, {})),
-      untrusted(stranger.Issue({"localhost", kTestHostName}, {"127.0.0.1", "::1"})) {
+      untrusted(stranger.Issue({"localhost", kTestHostName}, {"127.0.0.1", "::1"})),
+      expired(trusted.Issue({"localhost", kTestHostName}, {"127.0.0.1", "::1"}, true)) {
   std::string pattern = (std::filesystem::temp_directory_path() / "corvane-pki-XXXXXX").string();
   Check(mkdtemp(pattern.data()) != nullptr, "temporary folder");
   folder = pattern;

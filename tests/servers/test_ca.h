@@ -24,8 +24,10 @@ class TestCa {
   TestCa& operator=(const TestCa&) = delete;
 
   const std::string& CertificatePem() const { return certificatePem_; }
-  // A server certificate for exactly these DNS names and IP addresses.
-  Identity Issue(const std::vector<std::string>& dnsNames, const std::vector<std::string>& ipAddresses) const;
+  // A server certificate for exactly these DNS names and IP addresses; an expired
+  // one's validity ended a day ago.
+  Identity Issue(const std::vector<std::string>& dnsNames, const std::vector<std::string>& ipAddresses,
+                 bool expired = false) const;
 
  private:
   EVP_PKEY* key_;
@@ -50,6 +52,7 @@ struct TestPki {
   Identity good;       // localhost, 127.0.0.1, ::1 and kTestHostName, from the trusted CA
   Identity wrongName;  // elsewhere.corvane.test only, from the trusted CA
   Identity untrusted;  // as good, but from the stranger
+  Identity expired;    // as good, but no longer valid
   std::string folder;  // holds the CA file
   std::string caFile;
 
