@@ -30,7 +30,7 @@ void Corvane::Say(const std::u16string& line, bool waitSent) {
     while (!sendDone_ && ws_->State() == Socket::kConnected && (timeout_ == 0 || !TimeIsUp()) && scope.Pump()) {
     }
   }
-  if (line.ends_with(lineEnd_)) lastSaid_ = line.substr(0, line.size() - lineEnd_.size());
+  if (line.ends_with(lineEnd_)) lastSaid_.assign(line, 0, line.size() - lineEnd_.size());
   if (lastSaid_.size() > kQuotedLength) lastSaid_.erase(0, lastSaid_.size() - kQuotedLength);
   if (debug_) Trace(u"Say:      " + line);
 }

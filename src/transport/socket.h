@@ -16,7 +16,8 @@ class SocketEvents {
   virtual void DataArrival(int32_t count) = 0;
   // The peer closed the connection (State stays non-zero until Close).
   virtual void Closed() = 0;
-  // Everything handed to SendData has gone out.
+  // Everything handed to SendData has gone out, or sits in the socket's own small
+  // queue, which it sends without further calls.
   virtual void SendComplete() = 0;
   // Part of it has gone out.
   virtual void SendProgress(int32_t sent, int32_t remaining) = 0;
