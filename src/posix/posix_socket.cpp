@@ -471,8 +471,16 @@ PosixSocket::IoResult PosixSocket::TlsFailure(const char* what, int sslError, in
   if (sslError == SSL_ERROR_SYSCALL && savedErrno != 0) return SystemFailure(savedErrno);
   std::string reason = "the connection was closed by the peer";
   if (sslError == SSL_ERROR_SSL) {
-    const char* text = ERR_reason_error_string(ERR_peek_last_error());
+    const unsigned long last = ERR_peek_last_error();
+    const char* text = ERR_reason_error_string(last);
     reason = text ? text : "protocol error";
+    switch (ERR_GET_REASON(last)) {
+      case SSL_R_UNSUPPORTED_PROTOCOL:
+      case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+      case SSL_R_WRONG_SSL_VERSION:
+      case SSL_R_VERSION_TOO_LOW:
+        reason = "the protocol version was refused: TLS 1.2 or later is required";
+    }
   }
   return {kTlsFailure, std::string(what) + ": " + reason + " (" + Endpoint() + ")"};
 }
