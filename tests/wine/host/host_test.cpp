@@ -4,7 +4,7 @@
 //
 // Arguments: the plain port; TLS ports whose certificate is trusted, issued by an
 // untrusted authority, and trusted but made out to another name; a port where
-// nothing listens.
+// nothing listens; a trusted TLS port that speaks TLS 1.0 and 1.1 only.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -238,7 +238,15 @@ void sendRun(Win32Host& host, int port) {
         peer.text == sent, std::to_string(peer.text.size()) + " of " + std::to_string(sent.size()) + " back");
 }
 
-void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort) {
+void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort, int tls11Port) {
+  {
+    Recorder peer(host);
+    const bool connected = connectTo(host, peer, tls11Port, true);
+    check("TLS: a server of TLS 1.0 and 1.1 only is refused with SocketError",
+          !connected && peer.errorNumber == corvane::socket_error::kTlsFailure &&
+              contains(peer.errorText, u"protocol version was refused") && peer.socket->State() == Socket::kClosed,
+          peer.error());
+  }
   {
     Recorder peer(host);
     peer.socket->Connect(u"localhost", refusedPort);
@@ -399,12 +407,13 @@ void cpuWhileWaiting(Win32Host& host, int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: corvane_host_test <plain> <tls> <untrusted tls> <wrong-name tls> <refused>\n");
+  if (argc != 7) {
+    std::fprintf(stderr,
+                 "usage: corvane_host_test <plain> <tls> <untrusted tls> <wrong-name tls> <refused> <tls 1.1 only>\n");
     return 2;
   }
   const int plain = std::atoi(argv[1]), tls = std::atoi(argv[2]), untrusted = std::atoi(argv[3]),
-            wrongName = std::atoi(argv[4]), refused = std::atoi(argv[5]);
+            wrongName = std::atoi(argv[4]), refused = std::atoi(argv[5]), tls11 = std::atoi(argv[6]);
   corvane::setHostCharset(corvane::win::ansiCharset());
   try {
     Win32Host host;
@@ -417,7 +426,7 @@ int main(int argc, char** argv) {
     deferredWork(host, plain);
     sendRun(host, plain);
     echoSession(host, tls, true);
-    failures(host, untrusted, wrongName, refused);
+    failures(host, untrusted, wrongName, refused, tls11);
     lifetimes(host, plain);
     cpuWhileWaiting(host, plain);
   } catch (const std::exception& e) {
