@@ -1,6 +1,7 @@
 #include "windows/host/winsock_socket.h"
 
 #include <algorithm>
+#include <new>
 #include <atomic>
 #include <cstdio>
 #include <utility>
@@ -250,6 +251,23 @@ void WinsockSocket::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return fail(error, L"The connection to " + peer(), reasonOf(error));
       }
       return peerClosed();
+  }
+}
+
+void WinsockSocket::OnException(std::exception_ptr failure) noexcept {
+  int number = WSAENOBUFS;
+  std::wstring reason = L"out of memory";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    number = socket_error::kOtherSystemError;
+    reason = L"an internal error";
+  }
+  try {
+    fail(number, L"The connection to " + peer(), reason);
+  } catch (...) {
+    release();  // even the report failed: at least the connection ends
   }
 }
 

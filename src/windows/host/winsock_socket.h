@@ -46,6 +46,8 @@ class WinsockSocket final : public Socket, MessageTarget {
   void GetData(std::u16string& data) override;
 
   void OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // The connection ends with a SocketError (out of memory for std::bad_alloc).
+  void OnException(std::exception_ptr failure) noexcept override;
 
  private:
   struct Lookup;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -316,6 +317,22 @@ void lifetimes(Win32Host& host, int port) {
     pumpFor(host, 1.2);
     check("a socket destroyed inside its own DataArrival raises nothing more", destroyed && peer.order == "PSD",
           peer.order);
+  }
+  {
+    Recorder peer(host);
+    if (!connectTo(host, peer, port, false)) return check("bad_alloc: connect", false, peer.error());
+    peer.onData = [] { throw std::bad_alloc(); };
+    peer.socket->SendData(u"hello\r\n");
+    bool escaped = false;
+    try {
+      pumpUntil(host, [&] { return peer.saw('E'); }, 5);
+    } catch (...) {
+      escaped = true;
+    }
+    check("bad_alloc in a handler ends the connection with SocketError, not through the pump",
+          !escaped && peer.errorNumber == WSAENOBUFS && contains(peer.errorText, u"out of memory") &&
+              peer.socket->State() == Socket::kClosed,
+          peer.error());
   }
 }
 
