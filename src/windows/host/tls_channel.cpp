@@ -138,8 +138,9 @@ TlsChannel::Status TlsChannel::handshake(std::string& incoming, std::string& out
     const size_t unread = in[1].BufferType == SECBUFFER_EXTRA ? in[1].cbBuffer : 0;
     incoming.erase(0, incoming.size() - unread);
     if (status == SEC_E_OK) {
+      // Again after each later handshake: the server may present another certificate.
+      verifyServerCertificate();
       if (!verified_) {
-        verifyServerCertificate();
         const SECURITY_STATUS sized = QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
         if (sized != SEC_E_OK) fail(sized, L"the record sizes are unknown");
         verified_ = true;
@@ -169,9 +170,14 @@ TlsChannel::Status TlsChannel::feed(std::string& incoming, std::string& plain, s
     }
     incoming.erase(0, incoming.size() - unread);
     if (status == SEC_I_CONTEXT_EXPIRED) return Status::kClosedByPeer;
-    // Handshake messages after the handshake (a new session ticket, a key update
-    // or a renegotiation) go back through InitializeSecurityContext.
-    if (status == SEC_I_RENEGOTIATE) handshaking_ = true;
+    // Handshake messages after the handshake (a new session ticket, a key update)
+    // come with them and go back through InitializeSecurityContext. Without any, the
+    // server asks for a renegotiation, which would wait for a message that never
+    // comes: it is refused.
+    if (status == SEC_I_RENEGOTIATE) {
+      if (unread == 0) fail(status, L"the server asked to renegotiate the connection, which is refused");
+      handshaking_ = true;
+    }
   }
 }
 

@@ -311,6 +311,13 @@ void WinsockSocket::accept(std::string_view bytes) {
       closedByPeer = status == TlsChannel::Status::kClosedByPeer;
       if (state_ == kConnecting && status != TlsChannel::Status::kHandshaking) state_ = kConnected;
     } catch (const TlsError& error) {
+      // Text decrypted before the failing record is handed over first.
+      if (received_.size() > before) {
+        const UINT connection = networkMessage_;
+        arrivedInPump_ = window_->pumps();
+        if (!raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); })) return;
+        if (networkMessage_ != connection || socket_ == INVALID_SOCKET) return;  // closed by the handler
+      }
       return failTls(error);
     }
     if (wire_.size() != unsent || state_ == kConnected) {
