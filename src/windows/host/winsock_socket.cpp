@@ -417,9 +417,10 @@ void WinsockSocket::flush(bool quiet) {
     wireSent_ = 0;
     const size_t text = std::exchange(wireText_, 0);
     if (text == 0) continue;
-    sentSinceIdle_ += static_cast<int32_t>(text);
-    const int32_t progress = sentSinceIdle_;
-    const auto remaining = static_cast<int32_t>(queued_.size() - queuedOffset_);
+    sentSinceIdle_ += text;
+    // SendProgress takes 32-bit counts; a queue never drained may pass 2 GiB.
+    const auto progress = static_cast<int32_t>(std::min<uint64_t>(sentSinceIdle_, INT32_MAX));
+    const auto remaining = static_cast<int32_t>(std::min<size_t>(queued_.size() - queuedOffset_, INT32_MAX));
     if (remaining == 0) sentSinceIdle_ = 0;  // progress counts from an empty queue
     if (quiet) continue;
     if (!raise([&] { events_.SendProgress(progress, remaining); })) return;

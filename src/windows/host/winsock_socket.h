@@ -99,7 +99,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   std::string wire_;      // bytes for send(): a piece of text, a record or handshake messages
   size_t wireSent_ = 0;
   size_t wireText_ = 0;   // how much queued text the wire bytes carry
-  int32_t sentSinceIdle_ = 0;
+  uint64_t sentSinceIdle_ = 0;
   bool completeOwed_ = false;
   bool coalescing_ = false;             // the owed completion is for a run of sends
   uint64_t completedInPump_ = kNoPump;  // the pump that raised the last completion
