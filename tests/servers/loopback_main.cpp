@@ -1,13 +1,12 @@
 // corvane_loopback: the loopback servers as a program, for the Wine suites.
-//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem[:tls1.1]]...
+//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem[:tls1.0]]...
 // Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate, and
-// a sink port (":tls1.1": that TLS server speaks TLS 1.0 and 1.1 only). An echo connection gets back what it sends; a piece holding the line
+// a sink port (":tls1.0": that TLS server speaks TLS 1.0 only). An echo connection gets back what it sends; a piece holding the line
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
 // connection (TLS: with a close_notify). A sink reads and drops what it gets and,
 // when the connection ends, prints "sink: N bytes". Once everything listens,
 // writes "NAME PORT" per server to PORTS_FILE: "plain", each certificate's name,
 // "sink", and "refused", a port where nothing listens. Runs until killed.
-#include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -66,10 +65,10 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::string key = entry.substr(colon + 1);
-    const bool old = key.ends_with(":tls1.1");
+    const bool old = key.ends_with(":tls1.0");
     if (old) key.resize(key.size() - 7);
     const Identity identity{Contents(entry.substr(equals + 1, colon - equals - 1)), Contents(key)};
-    servers.emplace_back(EchoUntilQuit, &identity, old ? TLS1_1_VERSION : 0);
+    servers.emplace_back(EchoUntilQuit, &identity, old);
     ports << entry.substr(0, equals) << " " << servers.back().Port() << "\n";
   }
   servers.emplace_back(Sink);
