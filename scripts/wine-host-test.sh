@@ -10,4 +10,4 @@ wine_begin host
 wine_build corvane_host_test
 wine_servers
 wine_checks host_test 300 "$wine_bin/corvane_host_test.exe" \
-  "$port_plain" "$port_tls" "$port_untrusted" "$port_wrongname" "$port_refused"
+  "$port_plain" "$port_tls" "$port_untrusted" "$port_wrongname" "$port_refused" "$port_tls11"

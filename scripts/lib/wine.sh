@@ -209,7 +209,7 @@ CNF
 # The test authority trusted inside the prefix, and the loopback servers
 # (corvane_loopback of tests/servers, built natively), started once per prefix.
 # Sets port_plain, port_tls (trusted, for localhost), port_untrusted,
-# port_wrongname, port_sink and port_refused, and wine_servers_log, where the sink
+# port_wrongname, port_tls11 (trusted, TLS 1.0 only), port_sink and port_refused, and wine_servers_log, where the sink
 # server reports what it got.
 # Schannel under Wine cannot match IP entries of a certificate: TLS clients
 # connect to "localhost".
@@ -223,6 +223,7 @@ wine_servers() {
       >"$pki/loopback-build.log" 2>&1 || give_up "building corvane_loopback" "$pki/loopback-build.log"
     "$wine_root/build/native/tests/servers/corvane_loopback" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
       untrusted="$pki/untrusted.pem:$pki/untrusted.key" wrongname="$pki/wrongname.pem:$pki/wrongname.key" \
+      tls11="$pki/trusted.pem:$pki/trusted.key:tls1.0" \
       >"$pki/servers.log" 2>&1 </dev/null &
     echo $! >"$wine_state/servers.pid"
     for _ in $(seq 100); do

@@ -102,6 +102,8 @@ SSL_CTX* EventLoop::TlsContext(std::string& error) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   if (ctx && SSL_CTX_set_default_verify_paths(ctx) == 1) {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    // Older versions are broken; a server that offers only those is refused.
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     // Many servers close without a TLS close_notify; that is an ordinary close.
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     // The send queue may grow (and move) between the retries of one write.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -50,6 +51,11 @@ std::string AddressText(const sockaddr_storage& address) {
   inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
   return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
 }
+
+// Lookups abandoned by Close keep their thread until the resolver answers; a slow
+// one must not let them pile up.
+constexpr int kMostLookups = 8;
+std::atomic<int> lookupsRunning{0};
 
 int32_t Clamp32(size_t n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
 
@@ -97,6 +103,7 @@ struct PosixSocket::Lookup {
     }
     const char signal = 1;
     [[maybe_unused]] const ssize_t written = write(writeFd, &signal, 1);
+    --lookupsRunning;
   }
 };
 
@@ -198,9 +205,16 @@ void PosixSocket::Handle(short revents) {
 }
 
 void PosixSocket::StartLookup() {
+  if (++lookupsRunning > kMostLookups) {
+    --lookupsRunning;
+    FailLater(kLookupTryAgain, "Host name lookup failed: too many lookups are still waiting for the name server (" +
+                                   Endpoint() + ")");
+    return;
+  }
   auto lookup = std::make_shared<Lookup>();
   int fds[2];
   if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    --lookupsRunning;
     const int error = errno;
     FailLater(FromErrno(error), "Host name lookup failed: " + std::string(std::strerror(error)) + " (" +
                                     Endpoint() + ")");
@@ -211,6 +225,7 @@ void PosixSocket::StartLookup() {
   try {
     std::thread([lookup, host = host_, port = port_] { lookup->Run(host, port); }).detach();
   } catch (const std::system_error& e) {
+    --lookupsRunning;
     FailLater(kLookupFailed, "Host name lookup failed: " + std::string(e.what()) + " (" + Endpoint() + ")");
     return;
   }
@@ -471,8 +486,16 @@ PosixSocket::IoResult PosixSocket::TlsFailure(const char* what, int sslError, in
   if (sslError == SSL_ERROR_SYSCALL && savedErrno != 0) return SystemFailure(savedErrno);
   std::string reason = "the connection was closed by the peer";
   if (sslError == SSL_ERROR_SSL) {
-    const char* text = ERR_reason_error_string(ERR_peek_last_error());
+    const unsigned long last = ERR_peek_last_error();
+    const char* text = ERR_reason_error_string(last);
     reason = text ? text : "protocol error";
+    switch (ERR_GET_REASON(last)) {
+      case SSL_R_UNSUPPORTED_PROTOCOL:
+      case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+      case SSL_R_WRONG_SSL_VERSION:
+      case SSL_R_VERSION_TOO_LOW:
+        reason = "the protocol version was refused: TLS 1.2 or later is required";
+    }
   }
   return {kTlsFailure, std::string(what) + ": " + reason + " (" + Endpoint() + ")"};
 }

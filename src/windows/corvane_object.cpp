@@ -477,6 +477,21 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     for (const ComPtr<IPropertyNotifySink>& sink : propertyNotices_.sinks()) sink->OnChanged(id);
   }
 
+  // Every member is one call of the control for its host (see Win32Host::Call).
+  // The host's call ends before the reference that keeps it alive goes.
+  template <class Body, class... Pointers>
+  HRESULT call(Body&& body, Pointers... required) const noexcept {
+    auto* self = const_cast<CorvaneControl*>(this);
+    self->AddRef();
+    HRESULT hr;
+    {
+      const Win32Host::Call inCall(self->host_);
+      hr = DispatchObject::call(body, required...);
+    }
+    self->Release();
+    return hr;
+  }
+
   template <class Getter, class... Pointers>
   HRESULT getString(BSTR* result, Getter value, Pointers... required) const {
     return call(

@@ -416,6 +416,15 @@ TEST_P(TlsRefusal, FailsVerificationThroughSocketError) {
   EXPECT_EQ(server.Served(), 0);
 }
 
+TEST_F(SocketTest, TlsOlderThan12IsRefused) {
+  LoopbackServer server(test_servers::Echo, &Pki().good, true);
+  EXPECT_FALSE(ConnectTo("localhost", server.Port(), true));
+  EXPECT_EQ(log.errorNumber, socket_error::kTlsFailure);
+  EXPECT_EQ(log.errorText, "TLS handshake failed: the protocol version was refused: TLS 1.2 or later is required "
+                           "(localhost:" + std::to_string(server.Port()) + ")");
+  EXPECT_EQ(server.Served(), 0);
+}
+
 TEST_F(SocketTest, TlsToAPlainServerFailsTheHandshake) {
   LoopbackServer server(test_servers::GreetAndClose("+OK plain text server ready\r\n"));
   EXPECT_FALSE(ConnectTo("localhost", server.Port(), true));

@@ -1,7 +1,7 @@
 // corvane_loopback: the loopback servers as a program, for the Wine suites.
-//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem]...
+//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem[:tls1.0]]...
 // Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate, and
-// a sink port. An echo connection gets back what it sends; a piece holding the line
+// a sink port (":tls1.0": that TLS server speaks TLS 1.0 only). An echo connection gets back what it sends; a piece holding the line
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
 // connection (TLS: with a close_notify). A sink reads and drops what it gets and,
 // when the connection ends, prints "sink: N bytes". Once everything listens,
@@ -64,8 +64,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "not NAME=CERT:KEY: %s\n", argv[i]);
       return 2;
     }
-    const Identity identity{Contents(entry.substr(equals + 1, colon - equals - 1)), Contents(entry.substr(colon + 1))};
-    servers.emplace_back(EchoUntilQuit, &identity);
+    std::string key = entry.substr(colon + 1);
+    const bool old = key.ends_with(":tls1.0");
+    if (old) key.resize(key.size() - 7);
+    const Identity identity{Contents(entry.substr(equals + 1, colon - equals - 1)), Contents(key)};
+    servers.emplace_back(EchoUntilQuit, &identity, old);
     ports << entry.substr(0, equals) << " " << servers.back().Port() << "\n";
   }
   servers.emplace_back(Sink);

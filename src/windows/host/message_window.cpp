@@ -61,7 +61,12 @@ bool MessageWindow::route(UINT number, UINT message, WPARAM wParam, LPARAM lPara
   const auto found = targets_.find(number);
   if (found == targets_.end()) return false;
   // The target may release its number or go away while it handles the message.
-  found->second->OnMessage(message, wParam, lParam);
+  try {
+    found->second->OnMessage(message, wParam, lParam);
+  } catch (...) {
+    const auto still = targets_.find(number);
+    if (still != targets_.end()) still->second->OnException(std::current_exception());
+  }
   return true;
 }
 

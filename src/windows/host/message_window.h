@@ -3,6 +3,7 @@
 // notifications. There is one per thread, shared by everything created there.
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,9 @@ namespace corvane::win {
 class MessageTarget {
  public:
   virtual void OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  // OnMessage threw: no exception may unwind through the window system's frames,
+  // so the target learns of it here instead. Must not throw.
+  virtual void OnException(std::exception_ptr) noexcept {}
 
  protected:
   ~MessageTarget() = default;

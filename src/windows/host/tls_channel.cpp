@@ -63,6 +63,15 @@ struct FreeChain {
   void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
 };
 
+// Whether the server's first handshake record chose a version below TLS 1.2 or
+// is a protocol_version alert: Schannel's own status for that says nothing.
+bool olderVersionChosen(std::string_view record) {
+  const auto at = [&](size_t i) { return i < record.size() ? static_cast<unsigned char>(record[i]) : 0xFFu; };
+  const bool serverHello = at(0) == 0x16 && at(5) == 0x02 && at(9) == 0x03 && at(10) < 0x03;
+  const bool versionAlert = at(0) == 0x15 && at(6) == 70;
+  return serverHello || versionAlert;
+}
+
 SecBuffer buffer(unsigned long type, void* data = nullptr, size_t size = 0) {
   return SecBuffer{static_cast<unsigned long>(size), type, data};
 }
@@ -75,6 +84,8 @@ TlsChannel::TlsChannel(std::wstring serverName) : serverName_(std::move(serverNa
   // No client certificate; the server's certificate is checked here, after the
   // handshake, the same way on every Windows and under Wine.
   settings.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION;
+  // Not the system's default, which may still allow the broken older versions.
+  settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
   TimeStamp expiry;
   const SECURITY_STATUS status =
       AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
@@ -119,12 +130,17 @@ TlsChannel::Status TlsChannel::handshake(std::string& incoming, std::string& out
     const SECURITY_STATUS status = initialize(&input, outgoing);
     if (status == SEC_E_INCOMPLETE_MESSAGE) return Status::kHandshaking;
     if (status == SEC_I_INCOMPLETE_CREDENTIALS && credentialRequests++ == 0) continue;
-    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) fail(status, reasonOf(status, serverName_));
+    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+      if (!verified_ && olderVersionChosen(incoming))
+        fail(status, L"the protocol version was refused: TLS 1.2 or later is required");
+      fail(status, reasonOf(status, serverName_));
+    }
     const size_t unread = in[1].BufferType == SECBUFFER_EXTRA ? in[1].cbBuffer : 0;
     incoming.erase(0, incoming.size() - unread);
     if (status == SEC_E_OK) {
+      // Again after each later handshake: the server may present another certificate.
+      verifyServerCertificate();
       if (!verified_) {
-        verifyServerCertificate();
         const SECURITY_STATUS sized = QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
         if (sized != SEC_E_OK) fail(sized, L"the record sizes are unknown");
         verified_ = true;
@@ -154,9 +170,14 @@ TlsChannel::Status TlsChannel::feed(std::string& incoming, std::string& plain, s
     }
     incoming.erase(0, incoming.size() - unread);
     if (status == SEC_I_CONTEXT_EXPIRED) return Status::kClosedByPeer;
-    // Handshake messages after the handshake (a new session ticket, a key update
-    // or a renegotiation) go back through InitializeSecurityContext.
-    if (status == SEC_I_RENEGOTIATE) handshaking_ = true;
+    // Handshake messages after the handshake (a new session ticket, a key update)
+    // come with them and go back through InitializeSecurityContext. Without any, the
+    // server asks for a renegotiation, which would wait for a message that never
+    // comes: it is refused.
+    if (status == SEC_I_RENEGOTIATE) {
+      if (unread == 0) fail(status, L"the server asked to renegotiate the connection, which is refused");
+      handshaking_ = true;
+    }
   }
 }
 

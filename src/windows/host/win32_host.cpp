@@ -68,8 +68,10 @@ Win32Host::Win32Host() : window_(MessageWindow::forThisThread()) {
   ticksPerSecond_ = static_cast<double>(frequency.QuadPart);
 }
 
-Win32Host::~Win32Host() {
-  if (quitCode_) PostQuitMessage(*quitCode_);
+Win32Host::~Win32Host() { postQuitRequest(); }
+
+void Win32Host::postQuitRequest() noexcept {
+  if (quitCode_) PostQuitMessage(*std::exchange(quitCode_, std::nullopt));
 }
 
 void Win32Host::Pump() {
@@ -85,14 +87,13 @@ void Win32Host::Pump() {
   MSG msg;
   for (int n = 0; n < kMostMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
     if (msg.message == WM_QUIT) {
-      // Left queued, a quit request would come first on every later pass and
-      // starve the timers and sockets; it goes back when this host goes away.
-      quitCode_ = static_cast<int>(msg.wParam);
+      quitCode_ = static_cast<int>(msg.wParam);  // see Call
       continue;
     }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  if (calls_ == 0) postQuitRequest();
 }
 double Win32Host::Now() {
   LARGE_INTEGER now;

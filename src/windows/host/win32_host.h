@@ -35,10 +35,23 @@ class Win32Host final : public Host {
   void setPropertyChanged(std::function<void(const std::u16string&)> notify) { propertyChanged_ = std::move(notify); }
   void setInstanceName(std::function<std::u16string()> name) { instanceName_ = std::move(name); }
 
-  // A WM_QUIT that arrived while pumping is kept here and posted again when the
-  // host is destroyed; a container may post it earlier, once the control's call
-  // has returned.
-  std::optional<int> takeQuitRequest() { return std::exchange(quitCode_, std::nullopt); }
+  // One call of the control, for as long as it may pump. A WM_QUIT that a pump
+  // takes meanwhile is held (left queued, it would come first on every pass and
+  // starve the timers and sockets) and posted again when the outermost call
+  // returns, so the application's own loop still ends. Outside any call it goes
+  // back right after the pump that took it.
+  class Call {
+   public:
+    explicit Call(Win32Host& host) noexcept : host_(host) { ++host_.calls_; }
+    ~Call() {
+      if (--host_.calls_ == 0) host_.postQuitRequest();
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+   private:
+    Win32Host& host_;
+  };
 
  private:
   std::shared_ptr<MessageWindow> window_;
@@ -46,7 +59,10 @@ class Win32Host final : public Host {
   std::function<void(const std::u16string&)> propertyChanged_;
   std::function<std::u16string()> instanceName_;  // "Corvane" when it tells none
   double ticksPerSecond_;
+  void postQuitRequest() noexcept;
+
   std::optional<int> quitCode_;  // a WM_QUIT that a pump took from the queue
+  int calls_ = 0;                // calls of the control under way (nested ones too)
   ULONGLONG lastLook_ = 0;       // when a pump last read the thread's queue
 };
 

@@ -1,6 +1,7 @@
 #include "windows/host/winsock_socket.h"
 
 #include <algorithm>
+#include <new>
 #include <atomic>
 #include <cstdio>
 #include <utility>
@@ -253,6 +254,23 @@ void WinsockSocket::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+void WinsockSocket::OnException(std::exception_ptr failure) noexcept {
+  int number = WSAENOBUFS;
+  std::wstring reason = L"out of memory";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    number = socket_error::kOtherSystemError;
+    reason = L"an internal error";
+  }
+  try {
+    fail(number, L"The connection to " + peer(), reason);
+  } catch (...) {
+    release();  // even the report failed: at least the connection ends
+  }
+}
+
 void WinsockSocket::connected() {
   lookup_.reset();
   nextAddress_ = nullptr;
@@ -293,6 +311,13 @@ void WinsockSocket::accept(std::string_view bytes) {
       closedByPeer = status == TlsChannel::Status::kClosedByPeer;
       if (state_ == kConnecting && status != TlsChannel::Status::kHandshaking) state_ = kConnected;
     } catch (const TlsError& error) {
+      // Text decrypted before the failing record is handed over first.
+      if (received_.size() > before) {
+        const UINT connection = networkMessage_;
+        arrivedInPump_ = window_->pumps();
+        if (!raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); })) return;
+        if (networkMessage_ != connection || socket_ == INVALID_SOCKET) return;  // closed by the handler
+      }
       return failTls(error);
     }
     if (wire_.size() != unsent || state_ == kConnected) {
@@ -392,9 +417,10 @@ void WinsockSocket::flush(bool quiet) {
     wireSent_ = 0;
     const size_t text = std::exchange(wireText_, 0);
     if (text == 0) continue;
-    sentSinceIdle_ += static_cast<int32_t>(text);
-    const int32_t progress = sentSinceIdle_;
-    const auto remaining = static_cast<int32_t>(queued_.size() - queuedOffset_);
+    sentSinceIdle_ += text;
+    // SendProgress takes 32-bit counts; a queue never drained may pass 2 GiB.
+    const auto progress = static_cast<int32_t>(std::min<uint64_t>(sentSinceIdle_, INT32_MAX));
+    const auto remaining = static_cast<int32_t>(std::min<size_t>(queued_.size() - queuedOffset_, INT32_MAX));
     if (remaining == 0) sentSinceIdle_ = 0;  // progress counts from an empty queue
     if (quiet) continue;
     if (!raise([&] { events_.SendProgress(progress, remaining); })) return;

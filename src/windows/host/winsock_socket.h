@@ -46,6 +46,8 @@ class WinsockSocket final : public Socket, MessageTarget {
   void GetData(std::u16string& data) override;
 
   void OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // The connection ends with a SocketError (out of memory for std::bad_alloc).
+  void OnException(std::exception_ptr failure) noexcept override;
 
  private:
   struct Lookup;
@@ -97,7 +99,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   std::string wire_;      // bytes for send(): a piece of text, a record or handshake messages
   size_t wireSent_ = 0;
   size_t wireText_ = 0;   // how much queued text the wire bytes carry
-  int32_t sentSinceIdle_ = 0;
+  uint64_t sentSinceIdle_ = 0;
   bool completeOwed_ = false;
   bool coalescing_ = false;             // the owed completion is for a run of sends
   uint64_t completedInPump_ = kNoPump;  // the pump that raised the last completion

@@ -4,12 +4,13 @@
 //
 // Arguments: the plain port; TLS ports whose certificate is trusted, issued by an
 // untrusted authority, and trusted but made out to another name; a port where
-// nothing listens.
+// nothing listens; a trusted TLS port that speaks TLS 1.0 and 1.1 only.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -238,7 +239,15 @@ void sendRun(Win32Host& host, int port) {
         peer.text == sent, std::to_string(peer.text.size()) + " of " + std::to_string(sent.size()) + " back");
 }
 
-void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort) {
+void failures(Win32Host& host, int untrustedPort, int wrongNamePort, int refusedPort, int tls11Port) {
+  {
+    Recorder peer(host);
+    const bool connected = connectTo(host, peer, tls11Port, true);
+    check("TLS: a server of TLS 1.0 and 1.1 only is refused with SocketError",
+          !connected && peer.errorNumber == corvane::socket_error::kTlsFailure &&
+              contains(peer.errorText, u"protocol version was refused") && peer.socket->State() == Socket::kClosed,
+          peer.error());
+  }
   {
     Recorder peer(host);
     peer.socket->Connect(u"localhost", refusedPort);
@@ -309,6 +318,22 @@ void lifetimes(Win32Host& host, int port) {
     check("a socket destroyed inside its own DataArrival raises nothing more", destroyed && peer.order == "PSD",
           peer.order);
   }
+  {
+    Recorder peer(host);
+    if (!connectTo(host, peer, port, false)) return check("bad_alloc: connect", false, peer.error());
+    peer.onData = [] { throw std::bad_alloc(); };
+    peer.socket->SendData(u"hello\r\n");
+    bool escaped = false;
+    try {
+      pumpUntil(host, [&] { return peer.saw('E'); }, 5);
+    } catch (...) {
+      escaped = true;
+    }
+    check("bad_alloc in a handler ends the connection with SocketError, not through the pump",
+          !escaped && peer.errorNumber == WSAENOBUFS && contains(peer.errorText, u"out of memory") &&
+              peer.socket->State() == Socket::kClosed,
+          peer.error());
+  }
 }
 
 LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -368,11 +393,26 @@ void pumpAndTimers(Win32Host& host) {
 
   timer->Enabled(true);
   tickTimes.clear();
-  PostQuitMessage(5);
-  pumpUntil(host, [&] { return tickTimes.size() >= 2; }, 4);
-  const auto quit = host.takeQuitRequest();
-  check("a quit request is kept for the application while timers go on ticking", tickTimes.size() >= 2 && quit == 5,
-        std::to_string(tickTimes.size()) + " ticks");
+  // A quit request that a pump takes reaches the application's loop once the
+  // call returns; inside the call the timers go on ticking.
+  const auto takeQuit = [] {
+    MSG msg;
+    return PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) && msg.message == WM_QUIT ? static_cast<int>(msg.wParam)
+                                                                                  : -1;
+  };
+  bool heldInside = false;
+  {
+    const Win32Host::Call call(host);
+    PostQuitMessage(5);
+    pumpUntil(host, [&] { return tickTimes.size() >= 2; }, 4);
+    MSG msg;
+    heldInside = !PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
+  }
+  check("a quit request taken during a call is held while timers go on ticking, then put back",
+        heldInside && tickTimes.size() >= 2 && takeQuit() == 5, std::to_string(tickTimes.size()) + " ticks");
+  PostQuitMessage(6);
+  host.Pump();
+  check("outside a call, a quit request goes back right after the pump", takeQuit() == 6);
 }
 
 void cpuWhileWaiting(Win32Host& host, int port) {
@@ -399,12 +439,13 @@ void cpuWhileWaiting(Win32Host& host, int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: corvane_host_test <plain> <tls> <untrusted tls> <wrong-name tls> <refused>\n");
+  if (argc != 7) {
+    std::fprintf(stderr,
+                 "usage: corvane_host_test <plain> <tls> <untrusted tls> <wrong-name tls> <refused> <tls 1.1 only>\n");
     return 2;
   }
   const int plain = std::atoi(argv[1]), tls = std::atoi(argv[2]), untrusted = std::atoi(argv[3]),
-            wrongName = std::atoi(argv[4]), refused = std::atoi(argv[5]);
+            wrongName = std::atoi(argv[4]), refused = std::atoi(argv[5]), tls11 = std::atoi(argv[6]);
   corvane::setHostCharset(corvane::win::ansiCharset());
   try {
     Win32Host host;
@@ -417,7 +458,7 @@ int main(int argc, char** argv) {
     deferredWork(host, plain);
     sendRun(host, plain);
     echoSession(host, tls, true);
-    failures(host, untrusted, wrongName, refused);
+    failures(host, untrusted, wrongName, refused, tls11);
     lifetimes(host, plain);
     cpuWhileWaiting(host, plain);
   } catch (const std::exception& e) {
