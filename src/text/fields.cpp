@@ -64,7 +64,10 @@ long decimalMagnitude(const std::string& number) {
   const size_t leading = mantissa.find_first_of("123456789");
   const long position = leading < point ? static_cast<long>(point - leading) - 1
                                         : -static_cast<long>(leading - point);
-  return position + exponent;
+  // The position is bounded by the text's length, the exponent is not: beyond a
+  // long, the exponent's sign decides.
+  long magnitude = 0;
+  return __builtin_add_overflow(position, exponent, &magnitude) ? exponent : magnitude;
 }
 
 }  // namespace

@@ -148,6 +148,7 @@ TEST(ReadNumber, HugeValuesOverflowEveryTarget) {
   EXPECT_EQ(ErrorOf([] { ReadInt32(u"-1e400"); }), ErrorNumber::Overflow);
   EXPECT_EQ(ErrorOf([] { ReadInt16(u"1" + std::u16string(400, u'0')); }), ErrorNumber::Overflow);
   EXPECT_EQ(ErrorOf([] { ReadInt32(u"1e99999999999999999999"); }), ErrorNumber::Overflow);
+  EXPECT_EQ(ErrorOf([] { ReadInt32(u"42e9223372036854775807"); }), ErrorNumber::Overflow);  // the largest exponent
   EXPECT_EQ(ErrorOf([] { ReadInt32(u"0." + std::u16string(400, u'0') + u"1e500"); }), ErrorNumber::Overflow);
   EXPECT_EQ(ReadInt32(u"0e999999"), 0);
 }
@@ -159,6 +160,7 @@ TEST(ReadNumber, ValuesTooSmallForADoubleReadAsZero) {
   EXPECT_EQ(ReadNumber(tiny), 0);
   EXPECT_EQ(ReadNumber(u"100000e-400"), 0);
   EXPECT_EQ(ReadNumber(u"1e-99999999999999999999"), 0);
+  EXPECT_EQ(ReadNumber(u"0.001e-9223372036854775808"), 0);  // the smallest exponent
   for (std::u16string_view field : {std::u16string_view(u"1e-400"), std::u16string_view(u"-1e-400"),
                                      std::u16string_view(tiny)}) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(field.substr(0, 8))));
