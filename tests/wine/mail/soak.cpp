@@ -21,8 +21,28 @@ namespace {
 
 struct Resources {
   SIZE_T privateBytes = 0, workingSet = 0;
-  DWORD handles = 0, user = 0, gdi = 0;
+  DWORD handles = 0, user = 0, gdi = 0, windows = 0;
+  // Wine reports no private bytes and no handle or GUI object counts: there the
+  // working set stands for memory, and the windows counted here for the objects.
+  SIZE_T memory() const { return privateBytes ? privateBytes : workingSet; }
+  bool sameObjects(const Resources& o) const {
+    return handles == o.handles && user == o.user && gdi == o.gdi && windows == o.windows;
+  }
 };
+
+// The thread's windows, message-only ones (each control's socket window) included.
+DWORD countWindows() {
+  DWORD n = 0;
+  for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;) ++n;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND, LPARAM count) -> BOOL {
+        ++*reinterpret_cast<DWORD*>(count);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&n));
+  return n;
+}
 
 Resources measure() {
   Resources r;
@@ -34,13 +54,14 @@ Resources measure() {
   GetProcessHandleCount(GetCurrentProcess(), &r.handles);
   r.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
   r.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  r.windows = countWindows();
   return r;
 }
 
 std::string show(const Resources& r) {
   return std::to_string(r.privateBytes / 1024) + " KiB private, " + std::to_string(r.workingSet / 1024) +
          " KiB working set, " + std::to_string(r.handles) + " handles, " + std::to_string(r.user) + " USER, " +
-         std::to_string(r.gdi) + " GDI objects";
+         std::to_string(r.gdi) + " GDI objects, " + std::to_string(r.windows) + " windows";
 }
 
 std::wstring wide(const char* text) { return std::wstring(text, text + std::strlen(text)); }
@@ -148,10 +169,11 @@ int main(int argc, char** argv) {
                 1000 * seconds / sessions, cpuSeconds() - cpuStart, show(late).c_str());
     check("every session succeeded", failed == 0);
     if (sessions > 100) {
-      check("handles, USER and GDI objects after " + std::to_string(sessions) + " sessions are those after 100",
-            late.handles == early.handles && late.user == early.user && late.gdi == early.gdi);
-      check("private bytes after " + std::to_string(sessions) + " sessions within 2 MiB of those after 100",
-            late.privateBytes <= early.privateBytes + 2 * 1024 * 1024);
+      check("handles, USER and GDI objects and windows after " + std::to_string(sessions) +
+                " sessions are those after 100",
+            late.sameObjects(early));
+      check("memory after " + std::to_string(sessions) + " sessions within 2 MiB of that after 100",
+            late.memory() <= early.memory() + 2 * 1024 * 1024);
     }
   }
   // Many controls at once, each with its own session.
@@ -174,8 +196,8 @@ int main(int argc, char** argv) {
   }
   const Resources after = measure();
   std::printf("  before them: %s\n  after them: %s\n", show(before).c_str(), show(after).c_str());
-  check("their handles, USER and GDI objects are gone afterwards",
-        after.handles == before.handles && after.user == before.user && after.gdi == before.gdi);
+  check("their handles, USER and GDI objects and windows are gone afterwards", after.sameObjects(before),
+        show(before) + " / " + show(after));
   CoUninitialize();
   return finish();
 }
