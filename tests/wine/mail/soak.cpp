@@ -30,17 +30,16 @@ struct Resources {
   }
 };
 
+BOOL CALLBACK countWindow(HWND, LPARAM count) {
+  ++*reinterpret_cast<DWORD*>(count);
+  return TRUE;
+}
+
 // The thread's windows, message-only ones (each control's socket window) included.
 DWORD countWindows() {
   DWORD n = 0;
   for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;) ++n;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND, LPARAM count) -> BOOL {
-        ++*reinterpret_cast<DWORD*>(count);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&n));
+  EnumThreadWindows(GetCurrentThreadId(), countWindow, reinterpret_cast<LPARAM>(&n));
   return n;
 }
 
