@@ -6,7 +6,8 @@
 // connection (TLS: with a close_notify). A sink reads and drops what it gets and,
 // when the connection ends, prints "sink: N bytes". Once everything listens,
 // writes "NAME PORT" per server to PORTS_FILE: "plain", each certificate's name,
-// "sink", and "refused", a port where nothing listens. Runs until killed.
+// "sink", "refused", a port where nothing listens, and the faulty peers of
+// kFaulty (FaultyPeer: POP3 or SMTP, plain) under their names. Runs until killed.
 #include <unistd.h>
 
 #include <chrono>
@@ -41,6 +42,30 @@ void Sink(ServerConnection& connection) {
   std::fflush(stdout);
 }
 
+// The faulty peers: NAME, protocol, fault, and the verb it misbehaves at ("" the
+// greeting, "." the end of a message).
+struct Faulty {
+  const char* name;
+  Protocol protocol;
+  Fault fault;
+  const char* at;
+};
+constexpr Faulty kFaulty[] = {
+    {"pop3_ok", Protocol::kPop3, Fault::kNone, ""},
+    {"smtp_ok", Protocol::kSmtp, Fault::kNone, ""},
+    {"pop3_close_greeting", Protocol::kPop3, Fault::kClose, ""},
+    {"pop3_reset_user", Protocol::kPop3, Fault::kReset, "USER"},
+    {"pop3_garbage_user", Protocol::kPop3, Fault::kGarbage, "USER"},
+    {"pop3_longline_pass", Protocol::kPop3, Fault::kLongLine, "PASS"},
+    {"pop3_stall_stat", Protocol::kPop3, Fault::kStall, "STAT"},
+    {"pop3_close_list", Protocol::kPop3, Fault::kClose, "LIST"},
+    {"pop3_trickle_retr", Protocol::kPop3, Fault::kTrickle, "RETR"},
+    {"pop3_flood_retr", Protocol::kPop3, Fault::kFlood, "RETR"},
+    {"smtp_garbage_greeting", Protocol::kSmtp, Fault::kGarbage, ""},
+    {"smtp_stall_data", Protocol::kSmtp, Fault::kStall, "DATA"},
+    {"smtp_close_dot", Protocol::kSmtp, Fault::kClose, "."},
+};
+
 std::string Contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -73,6 +98,10 @@ int main(int argc, char** argv) {
   }
   servers.emplace_back(Sink);
   ports << "sink " << servers.back().Port() << "\nrefused " << UnusedPort() << "\n";
+  for (const Faulty& faulty : kFaulty) {
+    servers.emplace_back(FaultyPeer(faulty.protocol, faulty.fault, faulty.at));
+    ports << faulty.name << " " << servers.back().Port() << "\n";
+  }
   const std::string file = argv[1];
   std::ofstream(file + ".tmp") << ports.str();
   std::rename((file + ".tmp").c_str(), file.c_str());
