@@ -20,10 +20,13 @@ match-skips-a-position @@ src/transport/engine.cpp @@ recvBuffer_.size() - expec
 quotes-201-characters @@ src/transport/engine.cpp @@ kQuotedLength = 200; @@ kQuotedLength = 201;
 said-keeps-line-end @@ src/transport/engine.cpp @@ lastSaid_ = line.substr(0, line.size() - lineEnd_.size()); @@ lastSaid_ = line;
 timeout-zero-times-out @@ src/transport/engine.cpp @@ if (timeout == 0 || ticksLeft_ > 0) { @@ if (ticksLeft_ > 0) {
-status-line-ends-before-ok @@ src/transport/engine.cpp @@ reply.find(u'\n', match) @@ reply.find(u'\n')
-retrieve-waits-for-ok @@ src/pop3/messages.cpp @@ if (!Await(lineEnd_)) return {}; @@ if (!Await(u"+OK")) return {};
-retrieve-ignores-err @@ src/pop3/messages.cpp @@ if (lastReply_.find(u"-ERR") != std::u16string::npos) return {}; @@ if (lastReply_.starts_with(u"-ERR")) return {};
-terminator-search-too-late @@ src/pop3/messages.cpp @@ message.size() - (kPop3Terminator.size() - 1); @@ message.size() - (kPop3Terminator.size() - 2);
+counters-from-the-late-tail @@ src/transport/engine.cpp @@ reply.erase(0, answer); @@ reply.erase(0, 0);
+retrieve-waits-for-ok @@ src/pop3/messages.cpp @@ if (!Await(lineEnd_)) { @@ if (!Await(u"+OK")) {
+retrieve-ignores-err @@ src/pop3/messages.cpp @@ const size_t refusal = lastReply_.find(u"-ERR"); @@ const size_t refusal = lastReply_.starts_with(u"-ERR") ? 0 : std::u16string::npos;
+retrieve-leaves-message-after-err @@ src/pop3/messages.cpp @@ CollectAnswer(dropped, false); @@ (void)dropped;
+retrieve-keeps-connection-mid-message @@ src/pop3/messages.cpp @@ if (ws_->State() != Socket::kClosed) ws_->Close(); @@ (void)ws_;
+retrieve-trickles-for-ever @@ src/pop3/messages.cpp @@ seconds > timeout_ && @@ seconds > 100 * timeout_ &&
+terminator-search-too-late @@ src/pop3/messages.cpp @@ answer.size() - (kPop3Terminator.size() - 1); @@ answer.size() - (kPop3Terminator.size() - 2);
 retrieve-drops-last-line-end @@ src/pop3/messages.cpp @@ message.resize(end + 2); @@ message.resize(end);
 unstuffing-keeps-both-dots @@ src/pop3/reply.cpp @@ size_t write = found + 3; @@ size_t write = found + 4;
 pop3-default-port @@ src/pop3/session.cpp @@ IsSecured() ? 995 : 110 @@ IsSecured() ? 995 : 109

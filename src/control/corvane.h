@@ -133,8 +133,9 @@ class Corvane : private SocketEvents {
   // --- Command engine
   void Say(const std::u16string& line, bool waitSent);
   // `timeout` -1 stands for Timeout (and is replaced in the caller's variable);
-  // 0 means no time limit. LastReply holds what was received.
-  bool WaitFor(const std::u16string& expected, int16_t& timeout);
+  // 0 means no time limit. LastReply holds what was received. `report` false
+  // keeps a failure silent.
+  bool WaitFor(const std::u16string& expected, int16_t& timeout, bool report = true);
   void WaitClose();
   // Says `command` + LineEnd (not waiting for the send) and waits for `expected`
   // with the default time-out: one step of a dialogue.
@@ -188,7 +189,15 @@ class Corvane : private SocketEvents {
   class WaitScope;
   static constexpr size_t kDeepestWait = 8;
   std::vector<int16_t> outerTicks_;  // the countdowns of the running waits, outermost first
-  bool overflowed_ = false;          // received text went past longestReceived_
+  // Why received text was refused: it went past longestReceived_, or the process
+  // had no memory left for it.
+  enum class Overflow { kNone, kTooLong, kOutOfMemory };
+  Overflow overflow_ = Overflow::kNone;
+  // After the first Timeout seconds, a multi-line answer must average at least
+  // this many characters a second: each line restarts a wait's countdown, so a
+  // server that trickles a line every Timeout - 1 seconds would otherwise hold
+  // the call for ever, while a healthy slow one is far faster.
+  static constexpr double kSlowestAnswer = 1024;
 
   void TimerTick();
   bool TimeIsUp() const { return ticksLeft_ < 1; }
@@ -198,8 +207,18 @@ class Corvane : private SocketEvents {
   void TakeData();
   // Appends to RecvBuffer, or drops it all once it would pass longestReceived_.
   void Collect(const std::u16string& text);
-  // Reports received text past the limit and closes the connection.
-  void RefuseReceived();
+  // Reports (when `report`) the refused received text and closes the connection.
+  void RefuseReceived(bool report = true);
+  // Ends a connection whose replies are out of step with its commands, without
+  // QUIT: the server then commits nothing of the session, and the next
+  // operation fails with the connection's error.
+  void AbandonSession();
+  // Collects a multi-line answer into `answer`, from LastReply on, waiting for
+  // line feeds: the position of its terminator, or npos when a wait failed, the
+  // text was refused or it came too slowly. The connection is abandoned then, as
+  // the rest of the answer would be taken for later replies. `report` false keeps
+  // the failure silent.
+  size_t CollectAnswer(std::u16string& answer, bool report);
 
   // The end of a failed login: the socket closed, the control offline.
   bool LoginFailed();

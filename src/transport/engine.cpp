@@ -35,7 +35,7 @@ void Corvane::Say(const std::u16string& line, bool waitSent) {
   if (debug_) Trace(u"Say:      " + line);
 }
 
-bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
+bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout, bool report) {
   WaitScope scope(*this);
   if (timeout == -1) timeout = Timeout();
   ticksLeft_ = timeout;
@@ -47,8 +47,8 @@ bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
   for (;;) {
     const bool pumped = scope.Pump();
     TakeData();
-    if (overflowed_) {
-      RefuseReceived();
+    if (overflow_ != Overflow::kNone) {
+      RefuseReceived(report);
       break;
     }
     if (recvBuffer_.size() < searched) searched = 0;  // a nested call took the text
@@ -65,6 +65,7 @@ bool Corvane::WaitFor(const std::u16string& expected, int16_t& timeout) {
     } else {
       code = 3;
     }
+    if (code != 0 && !report) break;
     if (code != 0) {
       std::u16string text = ErrString(code) + u": said '" + lastSaid_ + u"', waited '" + expected +
                             u"', got '" + recvBuffer_.substr(0, kQuotedLength) + u"'";
@@ -93,10 +94,15 @@ bool Corvane::Ask(const std::u16string& command, const std::u16string& expected)
 
 bool Corvane::AskForLine(const std::u16string& command, const std::u16string& expected) {
   if (!Ask(command, expected)) return false;
-  // A reply whose numbers are read must be whole, however the network cut it.
-  const size_t match = lastReply_.find(expected);
+  // The reply is the line that holds `expected`, preferably at its start: text
+  // before it is the late tail of an earlier reply. Its numbers are read, so it
+  // must be whole, however the network cut it.
   std::u16string reply = std::move(lastReply_);
-  while (reply.find(u'\n', match) == std::u16string::npos) {
+  const size_t lineStart = reply.find(u"\n" + expected);
+  const size_t answer =
+      reply.starts_with(expected) || lineStart == std::u16string::npos ? reply.find(expected) : lineStart + 1;
+  reply.erase(0, answer);
+  while (reply.find(u'\n') == std::u16string::npos) {
     if (!Await(u"\n")) return false;
     reply += lastReply_;
   }

@@ -1,5 +1,8 @@
 // The control's side of its socket: the five event handlers that feed the receive
 // buffer and the transport flags, and the raw-socket members a host may call.
+#include <new>
+#include <utility>
+
 #include "control/corvane.h"
 #include "transport/wait_scope.h"
 
@@ -19,19 +22,28 @@ void Corvane::TakeData() {
 
 void Corvane::Collect(const std::u16string& text) {
   if (text.size() > longestReceived_ - recvBuffer_.size()) {
-    std::u16string().swap(recvBuffer_);
-    overflowed_ = true;
-    return;
+    overflow_ = Overflow::kTooLong;
+  } else {
+    try {
+      recvBuffer_ += text;
+      return;
+    } catch (const std::bad_alloc&) {
+      overflow_ = Overflow::kOutOfMemory;
+    }
   }
-  recvBuffer_ += text;
+  std::u16string().swap(recvBuffer_);
 }
 
-void Corvane::RefuseReceived() {
-  overflowed_ = false;
-  int16_t code = kTooMuchReceived;
-  std::u16string text = u"More text arrived than the control holds (" + DecimalText(longestReceived_) +
-                        u" characters): it was dropped and the connection closed";
-  RaiseError(code, text);
+void Corvane::RefuseReceived(bool report) {
+  const Overflow why = std::exchange(overflow_, Overflow::kNone);
+  if (report) {
+    int16_t code = kTooMuchReceived;
+    std::u16string text = why == Overflow::kOutOfMemory
+                              ? u"Out of memory for the received text: it was dropped and the connection closed"
+                              : u"More text arrived than the control holds (" + DecimalText(longestReceived_) +
+                                    u" characters): it was dropped and the connection closed";
+    RaiseError(code, text);
+  }
   ws_->Close();
 }
 
@@ -83,7 +95,7 @@ std::u16string Corvane::SocketRead() {
     }
   }
   fsmTimer_->Enabled(false);
-  if (overflowed_) {
+  if (overflow_ != Overflow::kNone) {
     RefuseReceived();
     return {};
   }

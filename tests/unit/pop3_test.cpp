@@ -140,7 +140,10 @@ TEST_P(Pop3, SizeReadsTheThirdField) {
 
 TEST_P(Pop3, DeleteIsTrueOnceAcknowledgedAndRefreshesTheCounters) {
   int16_t index = 2;
-  LoggedIn({u"C: DELE 2", u"S: +OK", u"C: STAT", u"S: +OK 1 120", u"C: DELE 2", u"S: +OK", u"C: STAT"});
+  // The counters come from the line that answered STAT, not from the late tail
+  // of DELE's reply before it.
+  LoggedIn({u"C: DELE 2", u"S~ +OK", u"C: STAT", u"S:  message 2 deleted", u"S: +OK 1 120", u"C: DELE 2", u"S: +OK",
+            u"C: STAT"});
   EXPECT_TRUE(c.control.Delete(index));
   EXPECT_EQ(c.control.MailBoxCount(), 1);
   EXPECT_EQ(c.control.MailBoxSize(), 120);
@@ -185,22 +188,63 @@ TEST_P(Pop3, RetrieveTracesItsSteps) {
                                                  u"RUNNING RETRIEVE LOOP", u"RETRIEVE LOOP COMPLETED"}));
 }
 
-TEST_P(Pop3, ARetrieveThatFailsGivesNothing) {
+TEST_P(Pop3, ARetrieveThatFailsGivesNothingAndAbandonsAConnectionLeftMidMessage) {
   int16_t index = 7;
-  LoggedIn({u"C: RETR 7", u"S: -ERR no such message", u"C: RETR 7", u"S: +OK", u"S: half a message", u"close"});
+  LoggedIn({u"C: RETR 7", u"S: -ERR no such message", u"C: RETR 7", u"S: +OK", u"S: half a message"});
   EXPECT_EQ(c.control.Retrieve(index), u"");
   EXPECT_EQ(Code(), 0);
+  EXPECT_EQ(c.socket.state, Socket::kConnected);
   EXPECT_EQ(c.control.Retrieve(index), u"");  // no partial message passed off as whole
-  peer->ExpectFinished();
+  EXPECT_EQ(Code(), 3);
+  // The rest of message 7 would answer the next command: the connection ends
+  // without QUIT, so the server commits nothing, and DELE is never said.
+  EXPECT_EQ(c.socket.state, Socket::kClosed);
+  EXPECT_FALSE(c.control.Delete(index));
   EXPECT_EQ(Code(), 5);
+  EXPECT_TRUE(c.control.Busy());
+  peer->ExpectFinished();
 }
 
-TEST_P(Pop3, ErrAnywhereInTheFirstPieceRefusesTheMessage) {
-  int16_t index = 1;
-  LoggedIn({u"C: RETR 1", u"S~ +OK\r\nsays -ERR inside\r\n.\r\n"});
-  // Cut up, the first piece is the status line alone.
-  EXPECT_EQ(c.control.Retrieve(index), Split() ? u"+OK\r\nsays -ERR inside\r\n" : u"");
+// The read-and-delete loop of the guide: a message is deleted only once its text
+// came back whole.
+TEST_P(Pop3, ErrInsideAMessageNeverPutsTheSessionOutOfStep) {
+  const Transcript first = {u"C: RETR 1", u"S~ +OK\r\nSubject: Re: -ERR mailbox locked\r\n", u"S: body", u"S: ."};
+  const Transcript second = {u"C: RETR 2", u"S: +OK", u"S: second", u"S: ."};
+  const Transcript deleted = {u"S: +OK", u"C: STAT", u"S: +OK 1 9"};
+  // Cut up, the first piece is the status line alone and message 1 comes whole.
+  LoggedIn(first + (Split() ? Transcript{u"C: DELE 1"} + deleted : Transcript{}) + second + Transcript{u"C: DELE 2"} +
+           deleted);
+  std::vector<std::u16string> seen;
+  for (int16_t n = 1; n <= 2; ++n) {
+    int16_t index = n;
+    const std::u16string text = c.control.Retrieve(index);
+    if (text.empty()) continue;
+    seen.push_back(text);
+    c.control.Delete(index);
+  }
+  peer->ExpectFinished();
+  EXPECT_EQ(seen.back(), u"+OK\r\nsecond\r\n");
+  EXPECT_EQ(seen.size(), Split() ? 2u : 1u);
   EXPECT_EQ(Code(), 0);
+}
+
+TEST_P(Pop3, ARetrieveThatTricklesEndsInBoundedTime) {
+  const std::u16string line(10000, u'x');
+  int16_t index = 1;
+  // A healthy slow server: 10,000 characters every 9 seconds.
+  LoggedIn({u"C: RETR 1", u"S: +OK", u"pause 9", u"S: " + line, u"pause 9", u"S: " + line, u"pause 9", u"S: ."});
+  EXPECT_EQ(c.control.Retrieve(index).size(), 5 + 2 * (line.size() + 2));
+  EXPECT_EQ(Code(), 0);
+  // A line every Timeout - 1 seconds keeps each wait fed, but not the call.
+  Transcript trickle = {u"C: RETR 1", u"S: +OK"};
+  for (int n = 0; n < 100; ++n) trickle = trickle + Transcript{u"pause 9", u"S: line"};
+  c.control.POP3Logout();
+  LoggedIn(trickle);
+  const double start = c.host.now;
+  EXPECT_EQ(c.control.Retrieve(index), u"");
+  EXPECT_LE(c.host.now - start, 3 * c.control.Timeout());
+  EXPECT_EQ(Code(), 3);
+  EXPECT_EQ(c.socket.state, Socket::kClosed);
 }
 
 TEST(Pop3Reply, UndoDotStuffingMatchesReplaceAll) {

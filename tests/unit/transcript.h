@@ -2,6 +2,7 @@
 // A server that follows a transcript, for the protocol tests:
 //   "S: text"  the server says text + CR LF     "S~ text"  the same without CR LF
 //   "C: line"  the client must say line + CR LF  "close"     the server hangs up
+//   "pause N"  the server does nothing for N pumps (N seconds)
 // The peer connects the socket, reports every send complete, checks each line the
 // client says against the next "C:" entry and says its own text in pieces of
 // `chunk` characters, one piece per pump. A pump in which it does nothing (it
@@ -70,6 +71,14 @@ class TranscriptPeer {
       socket.PeerCloses();
       return true;
     }
+    if (entry.starts_with(u"pause ")) {
+      if (++paused_ > std::stoul(Show(entry.substr(6)))) {
+        paused_ = 0;
+        ++next_;
+        return Pump();
+      }
+      return false;
+    }
     if (entry.starts_with(u"S: ") || entry.starts_with(u"S~ ")) {
       const std::u16string text = entry.substr(3) + (entry[1] == u':' ? u"\r\n" : u"");
       socket.Arrive(text.substr(said_, chunk_));
@@ -88,6 +97,7 @@ class TranscriptPeer {
   size_t chunk_;
   size_t next_ = 0;       // the entry being played
   size_t said_ = 0;       // of that entry's text
+  size_t paused_ = 0;     // pumps of that entry's pause
   size_t heard_;          // client lines checked
   size_t completed_;      // sends reported complete
 };
