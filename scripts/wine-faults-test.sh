@@ -22,3 +22,11 @@ done <"$wine_state/pki/ports"
 wine_checks faults.js 180 "$wine_build/scripthost.exe" \
   "$(wine_path "$(wine_script "$wine_root/tests/wine/faults/faults.js")")" "${peers[@]}"
 grep '^# slowest' "$work/faults.js.log"
+
+# What the read-and-delete loop made the split-answer peer remove at QUIT.
+removed=$(grep '^pop3_split_err: ' "$wine_servers_log" | sort -u | tr '\n' ' ')
+if [[ $removed == "pop3_split_err: deleted 2 pop3_split_err: deleted 4 " ]]; then
+  pass "pop3_split_err: the server removed messages 2 and 4 only"
+else
+  fail "pop3_split_err: the server removed messages 2 and 4 only (it removed: ${removed:-none})"
+fi

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "control/corvane.h"
@@ -178,6 +179,34 @@ INSTANTIATE_TEST_SUITE_P(EveryOperation, Faults,
                            return std::string(kOperations[std::get<0>(info.param)].name) + "_" +
                                   test_servers::FaultName(std::get<1>(info.param));
                          });
+
+// The guide's read-and-delete loop against a server whose answers put "-ERR"
+// in a first piece: only messages whose text came back whole are deleted.
+TEST_F(FaultFixture, ErrInAnAnswersFirstPieceDeletesNoUnseenMessage) {
+  std::mutex mutex;
+  std::vector<std::string> log;
+  {
+    LoopbackServer peer(test_servers::Pop3SplitMailbox([&](const std::string& line) {
+      std::lock_guard lock(mutex);
+      log.push_back(line);
+    }));
+    Aim(Protocol::kPop3, peer.Port());
+    ASSERT_TRUE(control.POP3Login()) << events.last;
+    std::vector<std::string> expected;
+    for (int16_t n = 1; n <= test_servers::kSplitMailboxSize; ++n) {
+      int16_t index = n;
+      const std::u16string text = control.Retrieve(index);
+      if (text.empty()) continue;
+      EXPECT_EQ(Narrow(text.substr(text.find(u"\r\n") + 2)), test_servers::SplitMailboxMessage(n));
+      EXPECT_TRUE(control.Delete(index));
+      expected.push_back("deleted " + std::to_string(n));
+    }
+    EXPECT_TRUE(control.POP3Logout()) << events.last;
+    EXPECT_EQ(expected, (std::vector<std::string>{"deleted 2", "deleted 4"}));
+    EXPECT_EQ(control.ErrCode(), 0);
+  }  // the peer's connections end before the log is read
+  EXPECT_EQ(log, (std::vector<std::string>{"deleted 2", "deleted 4"}));
+}
 
 // A handshake the client must refuse: the login fails with the socket's number.
 struct Handshake {

@@ -6,8 +6,9 @@
 // connection (TLS: with a close_notify). A sink reads and drops what it gets and,
 // when the connection ends, prints "sink: N bytes". Once everything listens,
 // writes "NAME PORT" per server to PORTS_FILE: "plain", each certificate's name,
-// "sink", "refused", a port where nothing listens, and the faulty peers of
-// kFaulty (FaultyPeer: POP3 or SMTP, plain) under their names. Runs until killed.
+// "sink", "refused", a port where nothing listens, the faulty peers of kFaulty
+// (FaultyPeer: POP3 or SMTP, plain) under their names, and "pop3_split_err"
+// (Pop3SplitMailbox, printing "pop3_split_err: deleted N"). Runs until killed.
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <list>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -102,6 +104,13 @@ int main(int argc, char** argv) {
     servers.emplace_back(FaultyPeer(faulty.protocol, faulty.fault, faulty.at));
     ports << faulty.name << " " << servers.back().Port() << "\n";
   }
+  static std::mutex logged;
+  servers.emplace_back(Pop3SplitMailbox([](const std::string& line) {
+    std::lock_guard lock(logged);
+    std::printf("pop3_split_err: %s\n", line.c_str());
+    std::fflush(stdout);
+  }));
+  ports << "pop3_split_err " << servers.back().Port() << "\n";
   const std::string file = argv[1];
   std::ofstream(file + ".tmp") << ports.str();
   std::rename((file + ".tmp").c_str(), file.c_str());

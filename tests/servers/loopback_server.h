@@ -105,6 +105,15 @@ const char* FaultName(Fault fault);
 // kNone for a name it doesn't know ("none" included).
 Fault FaultNamed(std::string_view name);
 
+// A POP3 mailbox whose every message has "-ERR" in its first line (Subject:
+// Re: -ERR ...) except the even-numbered ones. Each RETR answer goes out in two
+// pieces: the status line with the message's first line, then after 50 ms the
+// rest. At QUIT it reports "deleted N" through `log` for each message removed.
+Behaviour Pop3SplitMailbox(std::function<void(const std::string&)> log);
+// Message `n` (from 1) of that mailbox, as RETR brings it before un-stuffing.
+std::string SplitMailboxMessage(int n);
+constexpr int kSplitMailboxSize = 4;
+
 // A port on 127.0.0.1 where nothing listens (just released by the system).
 uint16_t UnusedPort();
 

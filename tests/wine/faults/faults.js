@@ -71,4 +71,23 @@ for (var n = 0; n < cases.length; ++n) {
   check(name + ": a session with a well-behaved peer afterwards", usable, c.ErrCode + " " + errors);
 }
 WScript.Echo("# slowest against its bound: " + slowestName);
+
+// The guide's read-and-delete loop against answers that carry "-ERR" in their
+// first piece (messages 1 and 3): only messages whose text came back whole are
+// deleted. The script's caller reads the peer's own log of what QUIT removed.
+aim(true, "pop3_split_err");
+errors = [];
+var deleted = [];
+if (c.POP3Login()) {
+  for (var n = 1; n <= 4; ++n) {
+    var text = c.Retrieve(n);
+    if (text === "") continue;
+    check("pop3_split_err: message " + n + " comes back whole",
+          text.substring(text.indexOf("\r\n") + 2) === "Subject: message " + n + "\r\n\r\nbody " + n + "\r\n", text);
+    if (c.Delete(n)) deleted.push(n);
+  }
+  c.POP3Logout();
+}
+check("pop3_split_err: the loop deletes messages 2 and 4 only", deleted.join() === "2,4" && c.ErrCode === 0,
+      deleted.join() + "; ErrCode " + c.ErrCode + "; " + errors);
 finish();
