@@ -32,7 +32,7 @@ if (c.Send("<" + args(2) + ">", "Hello\r\nBcc: <someone@example.com>", "", "text
   finish(false, "a subject with a line break was sent");
 if (c.ErrCode !== 6 || lastError.indexOf("Subject holds a line break") !== 0) finish(false, "Send: error " + c.ErrCode);
 
-// A recipient with a line break, for SendMime: refused; the composition is emptied.
+// A recipient with a line break, for SendMime: refused; the composition is kept, to be put right.
 c.MimeFrom = args(1);
 c.MimeTo = "<" + args(2) + ">\n<someone@example.com>";
 c.MimeContentAdd(1, "text");

@@ -34,7 +34,7 @@ If c.Send("<" & args(2) & ">", "Hello" & vbCrLf & "Bcc: <someone@example.com>", 
   Finish False, "a subject with a line break was sent"
 If c.ErrCode <> 6 Or InStr(lastError, "Subject holds a line break") <> 1 Then Finish False, "Send: error " & c.ErrCode
 
-' A recipient with a line break, for SendMime: refused; the composition is emptied.
+' A recipient with a line break, for SendMime: refused; the composition is kept, to be put right.
 c.MimeFrom = args(1)
 c.MimeTo = "<" & args(2) & ">" & vbLf & "<someone@example.com>"
 c.MimeContentAdd 1, "text"

@@ -61,11 +61,10 @@ int main(int argc, char** argv) {
   control.MimeFrom(u"Round Trip " + address);
   control.MimeTo(address);
   control.MimeSubject(subject);
-  // Only a backslash separates folders in the part's name: on POSIX the name is
-  // given as the alias.
+  // The part is named after the file's last path element.
   const std::u16string name = file.substr(file.rfind(u'/') + 1);
   control.MimeContentAdd(1, text);
-  control.MimeContentAddFromFile(2, file, name);
+  control.MimeContentAddFromFile(2, file);
   if (!control.SMTPLogin()) return 1;
   const bool sent = control.SendMime() == -1;
   control.SMTPLogout();

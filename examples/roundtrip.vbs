@@ -115,7 +115,7 @@ Set fso = CreateObject("Scripting.FileSystemObject")
 Set reference = fso.OpenTextFile(args(6), 1)
 expected = DecodeBase64(reference.ReadAll)
 reference.Close
-name = Mid(args(5), InStrRev(args(5), "\") + 1)
+name = Mid(args(5), InStrRev(Replace(args(5), "/", "\"), "\") + 1)
 arrived = DecodeBase64(Between(message, vbCrLf & vbCrLf, vbCrLf & vbCrLf & "--", _
                                InStr(1, message, "name=""" & name & """", vbBinaryCompare)))
 same = (StrComp(arrived, expected, vbBinaryCompare) = 0)

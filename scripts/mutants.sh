@@ -33,7 +33,9 @@ pop3-default-port @@ src/pop3/session.cpp @@ IsSecured() ? 995 : 110 @@ IsSecure
 busy-kept-after-failed-login @@ src/pop3/session.cpp @@ ws_->Close();¶  busy_ = false;¶  return false; @@ ws_->Close();¶  return false;
 smtp-default-port @@ src/smtp/session.cpp @@ IsSecured() ? 465 : 25 @@ IsSecured() ? 25 : 465
 dots-behind-bare-breaks @@ src/smtp/session.cpp @@ if (dot == 0 || text[dot - 1] == u'\r' || text[dot - 1] == u'\n') { @@ if (dot == 0) {
-bare-cr-not-refused @@ src/smtp/session.cpp @@ value.find_first_of(u"\r\n") @@ value.find_first_of(u"\n")
+bare-cr-not-refused @@ src/text/fields.cpp @@ kLineBreaking(u"\r\n\0", 3) @@ kLineBreaking(u"\n\0", 2)
+nul-not-refused @@ src/text/fields.cpp @@ kLineBreaking(u"\r\n\0", 3) @@ kLineBreaking(u"\r\n", 2)
+password-shown @@ src/text/fields.cpp @@ shown += secret ? u'*' : c; @@ shown += c;
 mail-from-blank @@ src/smtp/send_mime.cpp @@ u"MAIL FROM:" + sender @@ u"MAIL FROM: " + sender
 empty-sender-refused @@ src/smtp/send_mime.cpp @@ last - first + 1 < 0 @@ last - first + 1 <= 0
 base64-padding @@ src/mime/base64.cpp @@ if (rest == 1) out[2] = '='; @@ if (rest == 2) out[2] = '=';

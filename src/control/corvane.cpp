@@ -77,12 +77,13 @@ void Corvane::BeginOperation(std::u16string_view label) {
   errCode_ = 0;
 }
 
-bool Corvane::BeginLogin(std::u16string_view label) {
+bool Corvane::BeginLogin(std::u16string_view label, const std::function<bool()>& refused) {
   BeginOperation(label);
   if (busy_) {
     RaiseError(1);
     return false;
   }
+  if (refused && refused()) return false;
   busy_ = true;
   return true;
 }

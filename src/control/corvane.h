@@ -3,6 +3,7 @@
 // reporting and tracing. The transport (socket layer and command engine) and the
 // protocol operations are members too, defined in their own folders.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,9 +71,14 @@ class Corvane : private SocketEvents {
   std::u16string Retrieve(int16_t& Index);
   bool Delete(int16_t& Index);
 
-  // --- SMTP (smtp/). Send and SendMime refuse, with error kLineBreakRefused, an
-  // envelope value or subject that holds CR or LF, before sending its line.
+  // A value that the control would write into a command or header line and that
+  // holds CR, LF or NUL is refused with error kLineBreakRefused before anything
+  // is sent: the logins refuse their host, user and password before connecting,
+  // SocketOpen its host, Send its envelope and Subject, SendMime every header
+  // value of the composed message (which is kept).
   static constexpr int16_t kLineBreakRefused = 6;
+
+  // --- SMTP (smtp/).
   // Received text is held up to kLongestReceived characters (a reply, a message
   // being retrieved, what SocketRead gathers): beyond it the text is dropped, the
   // connection closed and error kTooMuchReceived raised, so a server that sends
@@ -127,7 +133,9 @@ class Corvane : private SocketEvents {
   // The session guard. Every guarded operation starts with one of these: its
   // trace label (when tracing), ErrCode cleared, then the rule for its kind.
   void BeginOperation(std::u16string_view label);  // logouts: always proceed
-  bool BeginLogin(std::u16string_view label);      // refused with code 1 while Busy; sets Busy
+  // Refused with code 1 while Busy, or when `refused` (the check of the values
+  // it is to send) raised an error; sets Busy.
+  bool BeginLogin(std::u16string_view label, const std::function<bool()>& refused = nullptr);
   bool BeginInSession(std::u16string_view label);  // proceeds only while Busy
 
   // --- Command engine
@@ -225,8 +233,9 @@ class Corvane : private SocketEvents {
   // Says the lines of `body` (split at CR LF) dot-stuffed, each waiting for its
   // send to complete, then "." and waits for "250".
   bool SendBody(const std::u16string& body);
-  // Raises kLineBreakRefused naming `what` when `value` holds CR or LF.
-  bool RefuseLineBreak(std::u16string_view what, const std::u16string& value);
+  // Raises kLineBreakRefused naming `what` when `value` holds CR, LF or NUL
+  // (HoldsLineBreak); a `secret` value is shown masked.
+  bool RefuseLineBreak(std::u16string_view what, std::u16string_view value, bool secret = false);
 
   // SocketEvents
   void SocketError(int16_t number, std::u16string& description) override;

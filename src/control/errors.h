@@ -13,6 +13,7 @@ enum class ErrorNumber : int {
   OutOfMemory = 7,
   SubscriptOutOfRange = 9,
   TypeMismatch = 13,
+  BadFileName = 52,         // bad file name or number
   FileNotFound = 53,
   PathFileAccess = 75,      // path/file access error
   PathNotFound = 76,
@@ -37,6 +38,7 @@ class AutomationError : public std::runtime_error {
       case ErrorNumber::OutOfMemory: return "Out of memory";
       case ErrorNumber::SubscriptOutOfRange: return "Subscript out of range";
       case ErrorNumber::TypeMismatch: return "Type mismatch";
+      case ErrorNumber::BadFileName: return "Bad file name or number";
       case ErrorNumber::FileNotFound: return "File not found";
       case ErrorNumber::PathFileAccess: return "Path/File access error";
       case ErrorNumber::PathNotFound: return "Path not found";

@@ -4,6 +4,7 @@
 
 #include "control/errors.h"
 #include "mime/base64.h"
+#include "text/charset.h"
 
 namespace corvane {
 
@@ -137,7 +138,23 @@ void Mime::write(Sink& sink) const {
   sink.text(u"--");
 }
 
+std::optional<Mime::NamedValue> Mime::UnwritableValue() const {
+  const std::pair<std::u16string_view, const std::u16string*> headers[] = {
+      {u"To", &too_}, {u"From", &from_}, {u"Subject", &subject_}, {u"Disposition-Notification-To", &notification_}};
+  for (const auto& [what, value] : headers)
+    if (HoldsLineBreak(*value)) return NamedValue{std::u16string(what), *value};
+  // Parts that never held a value are written empty.
+  for (auto it = parts_.lower_bound(1); it != parts_.end() && it->first <= count_; ++it) {
+    const std::u16string part = u" of part " + DecimalText(it->first);
+    if (HoldsLineBreak(it->second.type)) return NamedValue{u"Content-Type" + part, it->second.type};
+    if (HoldsLineBreak(it->second.encoding)) return NamedValue{u"Content-Transfer-Encoding" + part, it->second.encoding};
+  }
+  return std::nullopt;
+}
+
 int16_t Mime::GenerateMime(std::u16string& result) const {
+  if (const std::optional<NamedValue> bad = UnwritableValue())
+    throw AutomationError(ErrorNumber::InvalidArgument, Utf8(*LineBreakRefusal(bad->what, bad->value, u"was not written")));
   MeasuringSink measure;
   write(measure);
   result.clear();

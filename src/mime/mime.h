@@ -3,6 +3,7 @@
 // message, generated as one multipart/mixed text. It does no network work.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,8 +46,19 @@ class Mime {
   void ContentEncoding(int32_t id, const std::u16string& s);
 
   // Assigns the whole message to `result` and returns -1. Raises out of memory
-  // when the message would exceed what one string can carry.
+  // when the message would exceed what one string can carry, and invalid argument
+  // for a header value that holds CR, LF or NUL (UnwritableValue): `result` is
+  // left as it was.
   int16_t GenerateMime(std::u16string& result) const;
+
+  // The first value that GenerateMime would write into a header line and that
+  // holds CR, LF or NUL (HoldsLineBreak), named as its header ("Subject",
+  // "Content-Type of part 2"); none when every one can be written.
+  struct NamedValue {
+    std::u16string what;
+    std::u16string value;
+  };
+  std::optional<NamedValue> UnwritableValue() const;
 
   // The longest message GenerateMime makes, in characters (what one automation
   // string holds).

@@ -5,7 +5,11 @@
 namespace corvane {
 
 bool Corvane::POP3Login() {
-  if (!BeginLogin(u"[POP3 logging in]")) return false;
+  if (!BeginLogin(u"[POP3 logging in]", [this] {
+        return RefuseLineBreak(u"POP3host", pop3Host_) || RefuseLineBreak(u"POP3user", pop3User_) ||
+               RefuseLineBreak(u"POP3password", pop3Password_, true);
+      }))
+    return false;
   ws_->Connect(pop3Host_, pop3Port_ != 0 ? pop3Port_ : IsSecured() ? 995 : 110);
   if (!Await(u"+OK") || !Ask(u"USER " + pop3User_, u"+OK") || !Ask(u"PASS " + pop3Password_, u"+OK") ||
       !AskForLine(u"STAT", u"+OK"))

@@ -35,8 +35,30 @@ void Corvane::MimeNotification(const std::u16string& value) {
 
 namespace {
 
+constexpr std::u16string_view kNul(u"\0", 1);
+
 [[noreturn]] void FileError(ErrorNumber number, const std::u16string& file) {
-  throw AutomationError(number, AutomationError::standardDescription(number) + ": '" + Utf8(file) + "'");
+  throw AutomationError(number,
+                        AutomationError::standardDescription(number) + ": '" + Utf8(ReplaceAll(file, kNul, u"%00")) + "'");
+}
+
+// What separates folders in a path on this system.
+#ifdef _WIN32
+constexpr std::u16string_view kPathSeparators = u"\\/";
+#else
+constexpr std::u16string_view kPathSeparators = u"/";
+#endif
+
+// The name a part is given: the path's last element, so that the sender's
+// folders stay out of the message.
+std::u16string LastPathElement(const std::u16string& file) {
+  const size_t separator = file.find_last_of(kPathSeparators);
+  return separator == std::u16string::npos ? file : file.substr(separator + 1);
+}
+
+// `text` as the inside of a quoted string: quotes and backslashes escaped.
+std::u16string Quoted(std::u16string_view text) {
+  return ReplaceAll(ReplaceAll(text, u"\\", u"\\\\"), u"\"", u"\\\"");
 }
 
 // The whole file, one character per byte in the host's character set. A path
@@ -44,6 +66,8 @@ namespace {
 std::u16string ReadFileChars(const std::u16string& file) {
   namespace fs = std::filesystem;
   const fs::path path(file);
+  // The system would read the path only up to a NUL: another file.
+  if (file.find(kNul) != std::u16string::npos) FileError(ErrorNumber::BadFileName, file);
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
   if (file.empty() || status.type() == fs::file_type::not_found) {
@@ -69,12 +93,11 @@ std::u16string ReadFileChars(const std::u16string& file) {
 }  // namespace
 
 void Corvane::MimeContentAddFromFile(int32_t id, const std::u16string& file, const std::u16string& alias) {
+  const std::u16string type =
+      u"application/octet-stream; name=\"" + Quoted(alias.empty() ? LastPathElement(file) : alias) + u"\"";
   mimeObj_->ContentAdd(id, ReadFileChars(file));
-  // Only the backslash separates folders in the name the part is given.
-  const size_t backslash = file.rfind(u'\\');
-  const std::u16string name = backslash == std::u16string::npos ? file : file.substr(backslash + 1);
   mimeObj_->ContentEncoding(id, u"base64");
-  mimeObj_->ContentType(id, u"application/octet-stream; name=\"" + (alias.empty() ? name : alias) + u"\"");
+  mimeObj_->ContentType(id, type);
 }
 
 }  // namespace corvane

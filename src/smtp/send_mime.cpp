@@ -32,6 +32,9 @@ FieldList EnvelopeRecipients(const std::u16string& too) {
 
 int16_t Corvane::SendMime() {
   if (!BeginInSession({})) return 0;
+  // Refused before anything is made or sent, and kept, to be put right.
+  const std::optional<Mime::NamedValue> bad = mimeObj_->UnwritableValue();
+  if (bad && RefuseLineBreak(bad->what, bad->value)) return 0;
   std::u16string message;
   if (mimeObj_->GenerateMime(message) != -1) {
     mimeObj_->Clear();
@@ -39,11 +42,9 @@ int16_t Corvane::SendMime() {
   }
   const std::u16string sender = EnvelopeSender(mimeObj_->From());
   const bool sent = [&] {
-    if (RefuseLineBreak(u"From", sender)) return false;
-    for (const std::u16string& recipient : EnvelopeRecipients(mimeObj_->Too()))
-      if (RefuseLineBreak(u"To", recipient)) return false;
     if (!Ask(u"MAIL FROM:" + sender, u"250")) return false;
-    // Taken once MAIL FROM is accepted; a handler may have changed it meanwhile.
+    // Taken once MAIL FROM is accepted; a handler may have changed it meanwhile,
+    // so it is checked again.
     const FieldList recipients = EnvelopeRecipients(mimeObj_->Too());
     for (const std::u16string& recipient : recipients)
       if (RefuseLineBreak(u"To", recipient) || !Ask(u"RCPT TO: " + recipient, u"250")) return false;

@@ -7,7 +7,7 @@
 namespace corvane {
 
 bool Corvane::SMTPLogin() {
-  if (!BeginLogin(u"[SMTP logging in]")) return false;
+  if (!BeginLogin(u"[SMTP logging in]", [this] { return RefuseLineBreak(u"SMTPhost", smtpHost_); })) return false;
   ws_->Connect(smtpHost_, smtpPort_ != 0 ? smtpPort_ : IsSecured() ? 465 : 25);
   if (!Await(u"220") || !Ask(u"HELO " + ws_->LocalHostName(), u"250")) return LoginFailed();
   return true;
@@ -67,12 +67,11 @@ bool Corvane::SendBody(const std::u16string& body) {
   return Ask(u".", u"250");
 }
 
-bool Corvane::RefuseLineBreak(std::u16string_view what, const std::u16string& value) {
-  if (value.find_first_of(u"\r\n") == std::u16string::npos) return false;
+bool Corvane::RefuseLineBreak(std::u16string_view what, std::u16string_view value, bool secret) {
+  std::optional<std::u16string> text = LineBreakRefusal(what, value, u"was not sent", secret);
+  if (!text) return false;
   int16_t code = kLineBreakRefused;
-  const std::u16string shown = ReplaceAll(ReplaceAll(value, u"\r", u"%0D"), u"\n", u"%0A");
-  std::u16string text = std::u16string(what) + u" holds a line break and was not sent: '" + shown + u"'";
-  RaiseError(code, text);
+  RaiseError(code, *text);
   return true;
 }
 

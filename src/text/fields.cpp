@@ -34,6 +34,27 @@ void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_vie
   }
 }
 
+namespace {
+constexpr std::u16string_view kLineBreaking(u"\r\n\0", 3);
+}  // namespace
+
+bool HoldsLineBreak(std::u16string_view value) { return value.find_first_of(kLineBreaking) != value.npos; }
+
+std::optional<std::u16string> LineBreakRefusal(std::u16string_view what, std::u16string_view value,
+                                               std::u16string_view outcome, bool secret) {
+  if (!HoldsLineBreak(value)) return std::nullopt;
+  std::u16string shown;
+  for (const char16_t c : value) {
+    if (c == u'\r') shown += u"%0D";
+    else if (c == u'\n') shown += u"%0A";
+    else if (c == u'\0') shown += u"%00";
+    else shown += secret ? u'*' : c;
+  }
+  const bool breaks = value.find_first_of(u"\r\n") != value.npos;
+  return std::u16string(what) + (breaks ? u" holds a line break and " : u" holds a NUL character and ") +
+         std::u16string(outcome) + u": '" + shown + u"'";
+}
+
 std::u16string ReplaceAll(std::u16string_view text, std::u16string_view find,
                           std::u16string_view replacement) {
   FieldList fields;

@@ -2,6 +2,7 @@
 // Taking server replies apart: fields split at a delimiter, and numbers read from
 // fields. Positions are 1-based; comparison is exact and case-sensitive.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,17 @@ void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_vie
 // `text` with every non-overlapping occurrence of `find`, left to right, replaced.
 std::u16string ReplaceAll(std::u16string_view text, std::u16string_view find,
                           std::u16string_view replacement);
+
+// A value that goes into a command or header line must hold no CR or LF, which
+// would end its line early and start another, and no NUL, which would cut it
+// short on the way out.
+bool HoldsLineBreak(std::u16string_view value);
+
+// For such a value, the text that reports it: `what`, the fault, `outcome` ("was
+// not sent") and the value with CR, LF and NUL shown as %0D, %0A and %00, every
+// other character as "*" when it is `secret`. Nothing for a value that may go.
+std::optional<std::u16string> LineBreakRefusal(std::u16string_view what, std::u16string_view value,
+                                               std::u16string_view outcome, bool secret = false);
 
 // A field read as a decimal number: blanks, tabs and line feeds are skipped
 // wherever they stand, then a sign, digits, a fraction and an exponent are read up

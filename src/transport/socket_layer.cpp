@@ -48,7 +48,7 @@ void Corvane::RefuseReceived(bool report) {
 }
 
 int16_t Corvane::SocketOpen(std::u16string& iP, int16_t& Port) {
-  if (ws_->State() != Socket::kClosed) return 0;
+  if (ws_->State() != Socket::kClosed || RefuseLineBreak(u"iP", iP)) return 0;
   recvBuffer_.clear();
   gotData_ = false;
   WaitScope scope(*this);

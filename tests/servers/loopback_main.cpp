@@ -66,6 +66,7 @@ constexpr Faulty kFaulty[] = {
     {"smtp_garbage_greeting", Protocol::kSmtp, Fault::kGarbage, ""},
     {"smtp_stall_data", Protocol::kSmtp, Fault::kStall, "DATA"},
     {"smtp_close_dot", Protocol::kSmtp, Fault::kClose, "."},
+    {"smtp_refuse_rcpt", Protocol::kSmtp, Fault::kRefuse, "RCPT"},
 };
 
 std::string Contents(const std::string& path) {

@@ -203,7 +203,7 @@ namespace {
 constexpr std::pair<Fault, const char*> kFaultNames[] = {
     {Fault::kNone, "none"},       {Fault::kClose, "close"},         {Fault::kStall, "stall"},
     {Fault::kReset, "reset"},     {Fault::kTrickle, "trickle"},     {Fault::kGarbage, "garbage"},
-    {Fault::kLongLine, "longline"}, {Fault::kFlood, "flood"},
+    {Fault::kLongLine, "longline"}, {Fault::kFlood, "flood"},     {Fault::kRefuse, "refuse"},
 };
 
 std::string Answer(Protocol protocol, const std::string& verb) {
@@ -245,6 +245,7 @@ bool Misbehave(ServerConnection& connection, Fault fault, const std::string& ans
       return true;
     case Fault::kGarbage: return connection.Write(std::string("\x00\xff\x1b[2J\x80garbage\x7f\r\n", 17));
     case Fault::kLongLine: return connection.Write(std::string(65536, 'x'));
+    case Fault::kRefuse: return connection.Write(answer[0] == '+' ? "-ERR refused\r\n" : "550 5.7.1 Refused\r\n");
     case Fault::kFlood: {
       std::string chunk;
       while (chunk.size() < 16384) chunk += "flood flood flood flood flood\r\n";
@@ -258,12 +259,16 @@ bool Misbehave(ServerConnection& connection, Fault fault, const std::string& ans
 }  // namespace
 
 Behaviour FaultyPeer(Protocol protocol, Fault fault, std::string at) {
-  return [protocol, fault, at](ServerConnection& connection) {
-    bool pending = true;  // the fault is still to come
+  auto pending = std::make_shared<std::atomic<bool>>(true);  // the fault is still to come
+  return [protocol, fault, at, pending](ServerConnection& connection) {
+    bool inTransaction = false;  // SMTP: from an accepted MAIL to the end of its message
     auto reply = [&](const std::string& verb) {
-      const std::string answer = Answer(protocol, verb);
-      const bool now = pending && verb == at;
-      if (now) pending = false;
+      std::string answer = Answer(protocol, verb);
+      if (protocol == Protocol::kSmtp && verb == "MAIL" && inTransaction)
+        answer = "503 5.5.1 Error: nested MAIL command\r\n";
+      const bool now = verb == at && pending->exchange(false);
+      if (verb == "MAIL" && !(now && fault == Fault::kRefuse)) inTransaction = true;
+      if (verb == "." || verb == "RSET") inTransaction = false;
       // After QUIT the peer closes, unless its answer was spoilt: then the client
       // is the one to go.
       const bool spoilt = now && fault != Fault::kTrickle;

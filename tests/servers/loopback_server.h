@@ -86,9 +86,10 @@ Behaviour Discard(std::shared_ptr<std::atomic<size_t>> received);
 Behaviour GreetAndClose(std::string greeting);
 
 // A POP3 or SMTP peer with canned replies (a mailbox of one short message; every
-// command accepted) that misbehaves once: in place of its greeting (`at` "") or of
-// its answer to the first command with the verb `at` ("RETR", "DATA", "." for the
-// end of a message).
+// command accepted) that misbehaves once in its life, whatever the connection: in
+// place of its greeting (`at` "") or of its answer to the first command with the
+// verb `at` ("RETR", "DATA", "." for the end of a message). As a real SMTP server
+// it answers a MAIL inside an open transaction with 503.
 enum class Protocol { kPop3, kSmtp };
 enum class Fault {
   kNone,
@@ -99,6 +100,7 @@ enum class Fault {
   kGarbage,   // a line of binary noise instead of the answer
   kLongLine,  // 64 KiB without a line end instead of the answer
   kFlood,     // text without end (at most 16 MB/s) until the client goes away
+  kRefuse,    // a refusal: POP3 "-ERR", SMTP 550 (a refused MAIL opens no transaction)
 };
 Behaviour FaultyPeer(Protocol protocol, Fault fault = Fault::kNone, std::string at = "");
 const char* FaultName(Fault fault);

@@ -143,11 +143,45 @@ TEST(MimeHeaders, ValuesAreStoredAndWrittenUnchanged) {
   Mime mime;
   mime.Too(u"a@b.c, d@e.f");
   mime.From(u"  Dev <dev@x>  ");
-  mime.Subject(u"caf\u00E9 \u20AC\r\nBcc: evil@x");
-  EXPECT_EQ(mime.Subject(), u"caf\u00E9 \u20AC\r\nBcc: evil@x");
-  EXPECT_EQ(Generate(mime),
-            u"To: a@b.c, d@e.f\r\nFrom:   Dev <dev@x>  \r\nSubject: caf\u00E9 \u20AC\r\nBcc: evil@x\r\n" +
-                std::u16string(kEmptyHeader.substr(25)) + std::u16string(kClosing));
+  mime.Subject(u"caf\u00E9 \u20AC\tx");
+  EXPECT_EQ(mime.Subject(), u"caf\u00E9 \u20AC\tx");
+  EXPECT_EQ(Generate(mime), u"To: a@b.c, d@e.f\r\nFrom:   Dev <dev@x>  \r\nSubject: caf\u00E9 \u20AC\tx\r\n" +
+                                std::u16string(kEmptyHeader.substr(25)) + std::u16string(kClosing));
+}
+
+TEST(MimeHeaders, AValueThatWouldBreakItsLineIsKeptButNotWritten) {
+  const struct {
+    std::function<void(Mime&)> put;
+    std::string refused;  // "" where the value is never written
+  } cases[] = {
+      {[](Mime& m) { m.Subject(u"Hi\r\nBcc: evil@x"); },
+       "Subject holds a line break and was not written: 'Hi%0D%0ABcc: evil@x'"},
+      {[](Mime& m) { m.From(u"Dev\n <d@x>"); }, "From holds a line break and was not written: 'Dev%0A <d@x>'"},
+      {[](Mime& m) { m.Too(u"a@b\r"); }, "To holds a line break and was not written: 'a@b%0D'"},
+      {[](Mime& m) { m.Notification({u"n\0@x", 4}); },
+       "Disposition-Notification-To holds a NUL character and was not written: 'n%00@x'"},
+      {[](Mime& m) { m.ContentType(2, u"x/y\r\nBcc: z"); },
+       "Content-Type of part 2 holds a line break and was not written: 'x/y%0D%0ABcc: z'"},
+      {[](Mime& m) { m.ContentEncoding(4, u"8bit\n"); },
+       "Content-Transfer-Encoding of part 4 holds a line break and was not written: '8bit%0A'"},
+      {[](Mime& m) { m.cc(u"c@x\r\nBcc: z"); }, ""},
+      {[](Mime& m) { m.ContentType(0, u"x/y\r\nBcc: z"); }, ""},
+      {[](Mime& m) { m.ContentAdd(1, {u"body\r\n.\0", 9}); }, ""},
+  };
+  for (const auto& value : cases) {
+    Mime mime;
+    FillWorkedExample(mime);
+    value.put(mime);
+    std::u16string text = u"kept";
+    try {
+      mime.GenerateMime(text);
+      EXPECT_EQ(value.refused, "");
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), ErrorNumber::InvalidArgument);
+      EXPECT_EQ(e.what(), value.refused);
+      EXPECT_EQ(text, u"kept");
+    }
+  }
 }
 
 TEST(MimeHeaders, NotificationLineOnlyWhenNotEmpty) {

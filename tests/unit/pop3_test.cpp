@@ -71,6 +71,32 @@ TEST_P(Pop3, ARefusedPasswordEndsByTheServersCloseAndLeavesTheControlOffline) {
   EXPECT_EQ(c.control.MailBoxCount(), 0);
 }
 
+TEST_P(Pop3, AValueThatWouldBreakItsLineIsRefusedBeforeConnecting) {
+  const struct {
+    std::function<void(Corvane&)> put;
+    std::u16string refused;
+  } cases[] = {
+      // Else the server reads a second command: the password shown masked.
+      {[](Corvane& c) { c.POP3password(u"p1\r\nDELE 1"); },
+       u"POP3password holds a line break and was not sent: '**%0D%0A******'"},
+      {[](Corvane& c) { c.POP3user(u"u1\nDELE 1"); }, u"POP3user holds a line break and was not sent: 'u1%0ADELE 1'"},
+      {[](Corvane& c) { c.POP3user({u"u1\0x", 4}); }, u"POP3user holds a NUL character and was not sent: 'u1%00x'"},
+      {[](Corvane& c) { c.POP3host(u"pop.test\r"); }, u"POP3host holds a line break and was not sent: 'pop.test%0D'"},
+  };
+  for (const auto& bad : cases) {
+    bad.put(c.control);
+    EXPECT_FALSE(c.control.POP3Login());
+    EXPECT_EQ(Code(), Corvane::kLineBreakRefused);
+    EXPECT_EQ(LastError(), bad.refused);
+    EXPECT_FALSE(c.control.Busy());
+    c.control.POP3host(u"pop.test");
+    c.control.POP3user(u"u1");
+    c.control.POP3password(u"p1");
+  }
+  EXPECT_TRUE(c.socket.connects.empty());
+  LoggedIn({});
+}
+
 TEST_P(Pop3, ASilentServerTimesOut) {
   Play({u"S: +OK ready", u"C: USER u1"});
   EXPECT_FALSE(c.control.POP3Login());

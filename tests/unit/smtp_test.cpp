@@ -2,6 +2,7 @@
 // every transcript is played whole and again one character per pump.
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "control/errors.h"
 #include "text/charset.h"
@@ -130,6 +131,29 @@ TEST_P(Smtp, LogoutAfterTheServerClosedIsTrueAndFreesTheControl) {
   EXPECT_TRUE(c.control.SMTPLogin());
 }
 
+TEST_P(Smtp, AHostNameThatWouldBreakItsLineIsRefusedBeforeConnecting) {
+  const struct {
+    std::function<bool(Corvane&)> connect;
+    std::u16string refused;
+  } cases[] = {
+      {[](Corvane& c) { c.SMTPhost(u"smtp.test\r\nx"); return c.SMTPLogin(); },
+       u"SMTPhost holds a line break and was not sent: 'smtp.test%0D%0Ax'"},
+      {[](Corvane& c) {
+         std::u16string host(u"smtp.test\0.evil", 15);
+         int16_t port = 25;
+         return c.SocketOpen(host, port) != 0;
+       },
+       u"iP holds a NUL character and was not sent: 'smtp.test%00.evil'"},
+  };
+  for (const auto& bad : cases) {
+    EXPECT_FALSE(bad.connect(c.control));
+    EXPECT_EQ(Code(), Corvane::kLineBreakRefused);
+    EXPECT_EQ(LastError(), bad.refused);
+    EXPECT_FALSE(c.control.Busy());
+  }
+  EXPECT_TRUE(c.socket.connects.empty());
+}
+
 TEST_P(Smtp, ALineBreakInAnEnvelopeValueOrTheSubjectIsRefusedBeforeItsLine) {
   const struct {
     std::u16string sender, recipient, subject, cc, refused;
@@ -138,6 +162,7 @@ TEST_P(Smtp, ALineBreakInAnEnvelopeValueOrTheSubjectIsRefusedBeforeItsLine) {
       {u"<s>", u"r", u"s", u"a,b\nDATA", u"cc holds a line break and was not sent: 'b%0ADATA'"},
       {u"<s>", u"r", u"Hi\r\nBcc: x", u"", u"Subject holds a line break and was not sent: 'Hi%0D%0ABcc: x'"},
       {u"<s>\r", u"r", u"s", u"", u"SMTPsender holds a line break and was not sent: '<s>%0D'"},
+      {u"<s>", {u"r\0x", 3}, u"s", u"", u"Recipient holds a NUL character and was not sent: 'r%00x'"},
   };
   LoggedIn({u"C: MAIL FROM: <s>", u"S: 250", u"C: RCPT TO: r", u"S: 250", u"C: DATA", u"C: Subject: s", u"S: 354",
             u"C: b", u"C: .", u"S: 250"});
@@ -161,6 +186,17 @@ struct SendMime : Smtp {
     message.Too(too);
     message.ContentAdd(1, u".hidden\r\nline");
   }
+  // The generated message as the client says it, dot-stuffed.
+  Transcript Said() {
+    std::u16string text;
+    message.GenerateMime(text);
+    FieldList split;
+    SplitFields(text, split, u"\r\n");
+    Transcript lines;
+    for (size_t k = 1; k < split.size(); ++k)
+      lines.push_back(std::u16string(u"C: ") + (split[k].starts_with(u".") ? u"." : u"") + split[k]);
+    return lines;
+  }
   bool InvalidArgument() {
     try {
       c.control.SendMime();
@@ -174,13 +210,7 @@ CORVANE_BOTH_WAYS(SendMime);
 
 TEST_P(SendMime, SendsTheGeneratedMessageAndClearsTheObject) {
   Compose(u"Sales <u@h>", u"<v@h>,<w@h>");
-  std::u16string text;
-  message.GenerateMime(text);
-  FieldList split;
-  SplitFields(text, split, u"\r\n");
-  Transcript lines;
-  for (size_t k = 1; k < split.size(); ++k)
-    lines.push_back(std::u16string(u"C: ") + (split[k].starts_with(u".") ? u"." : u"") + split[k]);
+  const Transcript lines = Said();
   LoggedIn(Transcript{u"C: MAIL FROM:<u@h>", u"S: 250", u"C: RCPT TO: <v@h>", u"S: 250", u"C: RCPT TO: <w@h>",
                       u"S: 250", u"C: DATA", u"S: 354"} +
            lines + Transcript{u"C: .", u"S: 250 queued"});
@@ -232,13 +262,40 @@ TEST_P(SendMime, OfflineTheMessageIsKept) {
   EXPECT_EQ(message.ContentCount(), 1);
 }
 
-TEST_P(SendMime, ALineBreakInAnEnvelopeAddressIsRefused) {
-  LoggedIn({});
-  Compose(u"<u@h>", u"<v@h>,<w@h>\r\nDATA");
-  EXPECT_EQ(c.control.SendMime(), 0);
-  EXPECT_EQ(Code(), Corvane::kLineBreakRefused);
-  EXPECT_EQ(LastError(), u"To holds a line break and was not sent: '<w@h>%0D%0ADATA'");
-  EXPECT_EQ(c.socket.sent.size(), 1u);
+TEST_P(SendMime, AValueThatWouldBreakItsLineIsRefusedBeforeAnythingIsSentAndKept) {
+  const struct {
+    std::function<void(Corvane&)> put;
+    std::u16string refused;
+  } cases[] = {
+      {[](Corvane& c) { c.MimeTo(u"<v@h>,<w@h>\r\nDATA"); },
+       u"To holds a line break and was not sent: '<<v@h>,<w@h>%0D%0ADATA>'"},
+      {[](Corvane& c) { c.MimeFrom(u"Sales\r\nBcc: <x@h> <u@h>"); },
+       u"From holds a line break and was not sent: 'Sales%0D%0ABcc: <x@h> <u@h>'"},
+      {[](Corvane& c) { c.MimeSubject(u"Hi\nBcc: x@h"); }, u"Subject holds a line break and was not sent: 'Hi%0ABcc: x@h'"},
+      {[](Corvane& c) { c.MimeNotification(u"A\r <n@h>"); },
+       u"Disposition-Notification-To holds a line break and was not sent: 'A%0D <n@h>'"},
+      {[](Corvane& c) { c.MimeContentType(1, u"text/plain\r\nBcc: x@h"); },
+       u"Content-Type of part 1 holds a line break and was not sent: 'text/plain%0D%0ABcc: x@h'"},
+      {[](Corvane& c) { c.MimeContentEncoding(1, {u"8bit\0", 5}); },
+       u"Content-Transfer-Encoding of part 1 holds a NUL character and was not sent: '8bit%00'"},
+  };
+  Compose(u"<u@h>", u"<v@h>");
+  LoggedIn(Transcript{u"C: MAIL FROM:<u@h>", u"S: 250", u"C: RCPT TO: <v@h>", u"S: 250", u"C: DATA", u"S: 354"} +
+           Said() + Transcript{u"C: .", u"S: 250 queued"});
+  for (const auto& bad : cases) {
+    message.Clear();
+    Compose(u"<u@h>", u"<v@h>");
+    bad.put(c.control);
+    EXPECT_EQ(c.control.SendMime(), 0);
+    EXPECT_EQ(Code(), Corvane::kLineBreakRefused);
+    EXPECT_EQ(LastError(), bad.refused);
+    EXPECT_EQ(message.ContentCount(), 1);  // kept, to be put right
+  }
+  EXPECT_EQ(c.socket.sent.size(), 1u);  // HELO only
+  message.Clear();
+  Compose(u"<u@h>", u"<v@h>");
+  EXPECT_EQ(c.control.SendMime(), -1);  // the session is still usable
+  peer->ExpectFinished();
 }
 
 // --- The MIME facade
@@ -284,7 +341,7 @@ struct AddFromFile : ::testing::Test {
     try {
       c.control.MimeContentAddFromFile(1, path);
     } catch (const AutomationError& e) {
-      EXPECT_NE(std::string(e.what()).find(Utf8(path)), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(Utf8(ReplaceAll(path, {u"\0", 1}, u"%00"))), std::string::npos) << e.what();
       return e.number();
     }
     return ErrorNumber{};
@@ -294,10 +351,11 @@ struct AddFromFile : ::testing::Test {
 TEST_F(AddFromFile, AttachesEveryByteAsABase64PartNamedAfterTheFile) {
   std::string bytes;
   for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
-  const std::u16string path = Write("dir\\all bytes.bin", bytes);  // a backslash inside the name
+  // Named by its last path element alone; quotes and backslashes escaped.
+  const std::u16string path = Write("a \"b\" \\ c.bin", bytes);
   c.control.MimeContentAddFromFile(2, path);
   EXPECT_EQ(c.control.MimeContentEncoding(2), u"base64");
-  EXPECT_EQ(c.control.MimeContentType(2), u"application/octet-stream; name=\"all bytes.bin\"");
+  EXPECT_EQ(c.control.MimeContentType(2), u"application/octet-stream; name=\"a \\\"b\\\" \\\\ c.bin\"");
   // The same message as one given the bytes as text directly.
   Mime expected;
   expected.ContentAdd(2, hostCharset().fromBytes(bytes));
@@ -307,8 +365,8 @@ TEST_F(AddFromFile, AttachesEveryByteAsABase64PartNamedAfterTheFile) {
   c.control.MimeObj().GenerateMime(text);
   expected.GenerateMime(expectedText);
   EXPECT_EQ(text, expectedText);
-  c.control.MimeContentAddFromFile(2, Write("empty", ""), u"p.jpg");
-  EXPECT_EQ(c.control.MimeContentType(2), u"application/octet-stream; name=\"p.jpg\"");
+  c.control.MimeContentAddFromFile(2, Write("empty", ""), u"p \"1\".jpg");
+  EXPECT_EQ(c.control.MimeContentType(2), u"application/octet-stream; name=\"p \\\"1\\\".jpg\"");
   EXPECT_EQ(c.control.MimeContentCount(), 2);
 }
 
@@ -316,6 +374,7 @@ TEST_F(AddFromFile, APathThatCantBeReadFailsAndChangesNothing) {
   EXPECT_EQ(Fails((folder / "missing.bin").u16string()), ErrorNumber::FileNotFound);
   EXPECT_EQ(Fails((folder / "no" / "x.bin").u16string()), ErrorNumber::PathNotFound);
   EXPECT_EQ(Fails(folder.u16string()), ErrorNumber::PathFileAccess);
+  EXPECT_EQ(Fails(Write("real.bin", "x") + std::u16string(u"\0.evil", 6)), ErrorNumber{52});  // not cut short
   EXPECT_FALSE(std::filesystem::exists(folder / "missing.bin"));
   EXPECT_EQ(c.control.MimeContentCount(), 0);
 }

@@ -4,7 +4,10 @@
 // Timeout + 1.5 s, and leaves the control good for a session against a
 // well-behaved peer. A flood of lines keeps every wait fed, so it ends by the cap
 // of 128 Mi characters (ErrCode 7), which the peer's 16 MB/s reach in 8.4 s at
-// the soonest: its bound is 20 s. Arguments: NAME=PORT pairs, the ports of the peers.
+// the soonest: its bound is 20 s. A refused recipient leaves the server's
+// transaction open, so the next Send's MAIL FROM gets 503 and fails too (ErrCode
+// 3 each, after Timeout); after SMTPLogout and SMTPLogin the same peer takes the
+// message. Arguments: NAME=PORT pairs, the ports of the peers.
 // check and finish come from tests/wine/lib/checks.js.
 var args = WScript.Arguments;
 var port = {};
@@ -23,6 +26,12 @@ c.Timeout = timeout;
 function pop3Login() { return c.POP3Login(); }
 function smtpLogin() { return c.SMTPLogin(); }
 function send() { return c.Send("you@corvane.test", "s", "", "hello"); }
+function sendAfterARefusal() {
+  var outcomes = [];
+  for (var k = 0; k < 2; ++k) outcomes.push(send() + " " + c.ErrCode);
+  outcomes.push(c.SMTPLogout() && c.SMTPLogin() && send());
+  return outcomes.join(", ");
+}
 
 // peer, the session opened before (null: none), the operation, what it must
 // return, ErrCode, and the bound in seconds when not Timeout + 1.5.
@@ -37,7 +46,8 @@ var cases = [
   ["pop3_flood_retr", pop3Login, function () { return c.Retrieve(1); }, "", 7, capBound],
   ["smtp_garbage_greeting", null, smtpLogin, false, 3],
   ["smtp_stall_data", smtpLogin, send, false, 3],
-  ["smtp_close_dot", smtpLogin, send, false, 5]
+  ["smtp_close_dot", smtpLogin, send, false, 5],
+  ["smtp_refuse_rcpt", smtpLogin, sendAfterARefusal, "false 3, false 3, true", 0, 2 * timeout + 1.5]
 ];
 
 function aim(pop3, name) {
