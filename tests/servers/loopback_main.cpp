@@ -4,8 +4,9 @@
 // a sink port (":tls1.0": that TLS server speaks TLS 1.0 only). An echo connection gets back what it sends; a piece holding the line
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
 // connection (TLS: with a close_notify); a piece holding the line "NOISE" gets,
-// 0.3 s later, a TLS record that does not decrypt instead of its echo. A sink reads and drops what it gets and,
-// when the connection ends, prints "sink: N bytes". Once everything listens,
+// 0.3 s later, a TLS record that does not decrypt instead of its echo. A sink
+// reads and drops what it gets and, when the connection ends, prints
+// "sink: N bytes". Once everything listens,
 // writes "NAME PORT" per server to PORTS_FILE: "plain", each certificate's name,
 // "sink", "refused", a port where nothing listens, and the faulty peers of
 // kFaulty (FaultyPeer: POP3 or SMTP, plain) under their names. Runs until killed.
