@@ -456,9 +456,12 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     raise(kDebuggerEvent, arguments);
   }
 
+  // A handler may drop the control's last reference: the core raises events only
+  // inside a call (see call) or a message the host delivers (see MessageTarget),
+  // both of which hold the control until the core's code that raised it is done,
+  // message box and all.
   template <size_t N>
   void raise(DISPID event, VARIANT (&arguments)[N]) {
-    const ComPtr<_Corvane> keepAlive(this);  // a handler may drop the last reference of its own
     DISPPARAMS params{arguments, nullptr, static_cast<UINT>(N), 0};
     // A handler's failure is its own affair: the control goes on.
     for (const ComPtr<IDispatch>& sink : events_.sinks())
@@ -473,7 +476,6 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     LPOLESTR names[] = {wide.data()};
     DISPID id = DISPID_UNKNOWN;
     if (FAILED(GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return;
-    const ComPtr<_Corvane> keepAlive(this);
     for (const ComPtr<IPropertyNotifySink>& sink : propertyNotices_.sinks()) sink->OnChanged(id);
   }
 
@@ -505,7 +507,7 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
   ComPtr<ITypeInfo> classInfo_;
   ConnectionPoint<IDispatch> events_;
   ConnectionPoint<IPropertyNotifySink> propertyNotices_;
-  Win32Host host_;         // before the core, which lives on it
+  Win32Host host_{static_cast<_Corvane*>(this)};  // before the core, which lives on it
   corvane::Corvane core_;  // destroyed after the OLE side, before the host: its socket and timer use the host's window
   OleControl ole_{*static_cast<_Corvane*>(this), core_, host_};
 };

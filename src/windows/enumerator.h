@@ -17,13 +17,10 @@ class Enumerator final : public Enum {
  public:
   // Takes over the references of `items`.
   static HRESULT create(REFIID iid, std::vector<Item> items, Enum** result) noexcept {
-    Enumerator* made = result ? new (std::nothrow) Enumerator(iid, std::move(items)) : nullptr;
-    if (!made) {
-      for (Item& item : items) drop(item);  // still here: nothing took them over
-      return result ? E_OUTOFMEMORY : E_POINTER;
-    }
-    *result = made;
-    return S_OK;
+    Held held(std::move(items));  // dropped here unless an enumerator takes them
+    if (!result) return E_POINTER;
+    *result = new (std::nothrow) Enumerator(iid, std::move(held));
+    return *result ? S_OK : E_OUTOFMEMORY;
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -43,12 +40,12 @@ class Enumerator final : public Enum {
   HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     ULONG n = 0;
-    for (; n < count && next_ < items_.size(); ++n) out[n] = copy(items_[next_++]);
+    for (; n < count && next_ < items_.list.size(); ++n) out[n] = copy(items_.list[next_++]);
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const size_t left = items_.size() - next_;
+    const size_t left = items_.list.size() - next_;
     next_ += count < left ? count : left;
     return count <= left ? S_OK : S_FALSE;
   }
@@ -59,29 +56,39 @@ class Enumerator final : public Enum {
   HRESULT STDMETHODCALLTYPE Clone(Enum** result) override {
     if (!result) return E_POINTER;
     *result = nullptr;
+    Held items;
     try {
-      std::vector<Item> items;
-      items.reserve(items_.size());
-      for (const Item& item : items_) items.push_back(copy(item));
-      auto* clone = new Enumerator(iid_, std::move(items));
-      clone->next_ = next_;
-      *result = clone;
-      return S_OK;
+      items.list.reserve(items_.list.size());
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
+    for (const Item& item : items_.list) items.list.push_back(copy(item));  // reserved: cannot throw
+    auto* clone = new (std::nothrow) Enumerator(iid_, std::move(items));
+    if (!clone) return E_OUTOFMEMORY;
+    clone->next_ = next_;
+    *result = clone;
+    return S_OK;
   }
 
  private:
-  Enumerator(REFIID iid, std::vector<Item> items) : iid_(iid), items_(std::move(items)) {}
-  ~Enumerator() {
-    for (Item& item : items_) drop(item);
-  }
+  // Items with the references they hold, dropped when it goes.
+  struct Held {
+    Held() = default;
+    explicit Held(std::vector<Item>&& items) noexcept : list(std::move(items)) {}
+    Held(Held&& other) noexcept : list(std::move(other.list)) { other.list.clear(); }
+    Held& operator=(Held&&) = delete;
+    ~Held() {
+      for (Item& item : list) drop(item);
+    }
+    std::vector<Item> list;
+  };
+
+  Enumerator(REFIID iid, Held&& items) noexcept : iid_(iid), items_(std::move(items)) {}
 
   ModuleReference moduleReference_;
   LONG references_ = 1;
   const IID iid_;
-  std::vector<Item> items_;
+  Held items_;
   size_t next_ = 0;
 };
 

@@ -81,6 +81,7 @@ ULONG OleControl::Release() { return outer_.Release(); }
 // --- IOleObject
 
 HRESULT OleControl::SetClientSite(IOleClientSite* site) {
+  const auto alive = hold();
   site_ = site;
   showOrHide();
   return S_OK;
@@ -94,6 +95,7 @@ HRESULT OleControl::GetClientSite(IOleClientSite** site) {
 }
 
 HRESULT OleControl::Close(DWORD saveOption) {
+  const auto alive = hold();
   InPlaceDeactivate();
   if (site_ && dirty_ && (saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE)) site_->SaveObject();
   if (adviseHolder_) adviseHolder_->SendOnClose();
@@ -111,6 +113,7 @@ HRESULT OleControl::GetClipboardData(DWORD, IDataObject** data) {
 }
 
 HRESULT OleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent, LPCRECT) {
+  const auto alive = hold();
   switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:
@@ -182,6 +185,7 @@ HRESULT OleControl::GetControlInfo(CONTROLINFO* info) {
 }
 
 HRESULT OleControl::OnAmbientPropertyChange(DISPID id) {
+  const auto alive = hold();
   if (id == DISPID_AMBIENT_USERMODE || id == DISPID_UNKNOWN) showOrHide();
   return S_OK;
 }
@@ -234,6 +238,7 @@ HRESULT OleControl::activate(bool ui) {
 
 HRESULT OleControl::UIDeactivate() {
   if (!uiActive_) return S_OK;
+  const auto alive = hold();
   uiActive_ = false;
   if (frame_) frame_->SetActiveObject(nullptr, nullptr);
   if (document_) document_->SetActiveObject(nullptr, nullptr);
@@ -243,6 +248,7 @@ HRESULT OleControl::UIDeactivate() {
 
 HRESULT OleControl::InPlaceDeactivate() {
   if (!inPlaceSite_) return S_OK;
+  const auto alive = hold();
   UIDeactivate();
   DestroyWindow(window_);
   window_ = nullptr;

@@ -109,6 +109,11 @@ class OleControl final : public IOleObject,
   HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
 
  private:
+  // A member that calls the container and goes on afterwards holds the control
+  // until it returns: the container may let go of its last reference meanwhile
+  // (when told of the deactivation, asked to save, reading its bag or stream,
+  // sent a property notice, ...).
+  Microsoft::WRL::ComPtr<IUnknown> hold() const { return &outer_; }
   HRESULT activate(bool ui);
   HRESULT showPropertyPages(HWND parent);
   void showOrHide();

@@ -105,6 +105,7 @@ HRESULT OleControl::GetClassID(CLSID* clsid) {
 }
 
 HRESULT OleControl::InitNew() {
+  const auto alive = hold();
   return guarded(kSource, [&] {
     core_.InitProperties();
     dirty_ = false;
@@ -112,6 +113,7 @@ HRESULT OleControl::InitNew() {
 }
 
 HRESULT OleControl::Load(IPropertyBag* bag, IErrorLog* log) {
+  const auto alive = hold();
   return guarded(
       kSource,
       [&] {
@@ -123,6 +125,7 @@ HRESULT OleControl::Load(IPropertyBag* bag, IErrorLog* log) {
 }
 
 HRESULT OleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
+  const auto alive = hold();
   return guarded(
       kSource,
       [&] {
@@ -134,6 +137,7 @@ HRESULT OleControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
 }
 
 HRESULT OleControl::Load(IStream* stream) {
+  const auto alive = hold();
   return guarded(
       kSource,
       [&] {
@@ -150,6 +154,7 @@ HRESULT OleControl::Load(IStream* stream) {
 }
 
 HRESULT OleControl::Save(IStream* stream, BOOL clearDirty) {
+  const auto alive = hold();
   return guarded(
       kSource,
       [&] {

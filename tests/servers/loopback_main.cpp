@@ -3,8 +3,10 @@
 // Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate, and
 // a sink port (":tls1.0": that TLS server speaks TLS 1.0 only). An echo connection gets back what it sends; a piece holding the line
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
-// connection (TLS: with a close_notify). A sink reads and drops what it gets and,
-// when the connection ends, prints "sink: N bytes". Once everything listens,
+// connection (TLS: with a close_notify); a piece holding the line "NOISE" gets,
+// 0.3 s later, a TLS record that does not decrypt instead of its echo. A sink
+// reads and drops what it gets and, when the connection ends, prints
+// "sink: N bytes". Once everything listens,
 // writes "NAME PORT" per server to PORTS_FILE: "plain", each certificate's name,
 // "sink", "refused", a port where nothing listens, the faulty peers of kFaulty
 // (FaultyPeer: POP3 or SMTP, plain) under their names, and "pop3_split_err"
@@ -29,8 +31,12 @@ namespace {
 void EchoUntilQuit(ServerConnection& connection) {
   std::string tail;
   for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
-    if (data.find("LATER\r\n") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (!connection.Write(data)) return;
+    const bool noise = data.find("NOISE\r\n") != std::string::npos;
+    if (noise || data.find("LATER\r\n") != std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Application data too short for any cipher's tag.
+    if (noise) data.assign("\x17\x03\x03\x00\x05noise", 10);
+    if (!connection.Write(data, noise)) return;
     tail += data;
     if (tail.size() > 6) tail.erase(0, tail.size() - 6);
     if (tail == "QUIT\r\n") return;

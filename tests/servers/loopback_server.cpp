@@ -80,10 +80,10 @@ std::string ServerConnection::ReadExactly(size_t size) {
   return data;
 }
 
-bool ServerConnection::Write(std::string_view bytes) {
+bool ServerConnection::Write(std::string_view bytes, bool beneathTls) {
   while (!bytes.empty()) {
     ssize_t n;
-    if (ssl_) {
+    if (ssl_ && !beneathTls) {
       n = SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
     } else {
       do n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);

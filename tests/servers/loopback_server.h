@@ -29,7 +29,8 @@ class ServerConnection {
   std::string Read();
   // Reads until `size` bytes arrived or the stream ended.
   std::string ReadExactly(size_t size);
-  bool Write(std::string_view bytes);
+  // `beneathTls`: on a TLS connection the bytes go out as they are, not as records.
+  bool Write(std::string_view bytes, bool beneathTls = false);
   // The connection ends with a TCP reset instead of an orderly close when the
   // behaviour returns.
   void Reset();

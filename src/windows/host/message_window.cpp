@@ -1,5 +1,7 @@
 #include "windows/host/message_window.h"
 
+#include <wrl/client.h>
+
 #include <stdexcept>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -60,6 +62,8 @@ void MessageWindow::release(UINT number) { targets_.erase(number); }
 bool MessageWindow::route(UINT number, UINT message, WPARAM wParam, LPARAM lParam) {
   const auto found = targets_.find(number);
   if (found == targets_.end()) return false;
+  // Let go last: the owner's going may take the target and this window with it.
+  const Microsoft::WRL::ComPtr<IUnknown> owner(found->second->owner_);
   // The target may release its number or go away while it handles the message.
   try {
     found->second->OnMessage(message, wParam, lParam);

@@ -10,6 +10,8 @@
 
 #include "windows/host/win32.h"
 
+#include <unknwn.h>
+
 namespace corvane::win {
 
 class MessageTarget {
@@ -20,7 +22,16 @@ class MessageTarget {
   virtual void OnException(std::exception_ptr) noexcept {}
 
  protected:
+  // `owner` is the COM object the target works for, if any. The window holds a
+  // reference to it for the whole of every message it delivers to the target: an
+  // event raised from there may let its handler drop the object's last reference
+  // while the object's code, and the target's, still run.
+  explicit MessageTarget(IUnknown* owner) noexcept : owner_(owner) {}
   ~MessageTarget() = default;
+
+ private:
+  friend class MessageWindow;
+  IUnknown* const owner_;
 };
 
 class MessageWindow : public std::enable_shared_from_this<MessageWindow> {

@@ -25,8 +25,8 @@ constexpr UINT kTimerMilliseconds = 1000;
 // The countdowns it drives count whole seconds anyway.
 class Win32Timer final : public Timer, MessageTarget {
  public:
-  Win32Timer(std::shared_ptr<MessageWindow> window, std::function<void()> tick)
-      : window_(std::move(window)), tick_(std::move(tick)), id_(window_->claim(*this)) {}
+  Win32Timer(std::shared_ptr<MessageWindow> window, std::function<void()> tick, IUnknown* owner)
+      : MessageTarget(owner), window_(std::move(window)), tick_(std::move(tick)), id_(window_->claim(*this)) {}
 
   ~Win32Timer() override {
     if (running_) KillTimer(window_->handle(), id_);
@@ -62,7 +62,7 @@ class Win32Timer final : public Timer, MessageTarget {
 
 }  // namespace
 
-Win32Host::Win32Host() : window_(MessageWindow::forThisThread()) {
+Win32Host::Win32Host(IUnknown* owner) : window_(MessageWindow::forThisThread()), owner_(owner) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   ticksPerSecond_ = static_cast<double>(frequency.QuadPart);
@@ -102,15 +102,15 @@ double Win32Host::Now() {
 }
 
 std::unique_ptr<Socket> Win32Host::CreateSocket(SocketEvents& events) {
-  return std::make_unique<WinsockSocket>(window_, events);
+  return std::make_unique<WinsockSocket>(window_, events, owner_);
 }
 
 std::unique_ptr<Timer> Win32Host::CreateTimer(std::function<void()> tick) {
-  return std::make_unique<Win32Timer>(window_, std::move(tick));
+  return std::make_unique<Win32Timer>(window_, std::move(tick), owner_);
 }
 
 void Win32Host::MessageBox(const std::u16string& prompt, const std::u16string& caption) {
-  const HWND owner = owner_ ? owner_() : nullptr;
+  const HWND owner = boxOwner_ ? boxOwner_() : nullptr;
   MessageBoxW(owner, toWide(prompt).c_str(), toWide(caption).c_str(), MB_OK);
 }
 

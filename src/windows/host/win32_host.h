@@ -11,13 +11,17 @@
 #include "control/host.h"
 #include "windows/host/win32.h"
 
+#include <unknwn.h>
+
 namespace corvane::win {
 
 class MessageWindow;
 
 class Win32Host final : public Host {
  public:
-  Win32Host();
+  // `owner` is the COM object the host serves, if any: every notification its
+  // sockets and timers get from the message loop holds it (see MessageTarget).
+  explicit Win32Host(IUnknown* owner = nullptr);
   ~Win32Host() override;
 
   void Pump() override;
@@ -31,7 +35,7 @@ class Win32Host final : public Host {
   // Where the control's container plugs in: the owner window of message boxes
   // (asked each time, since it can change), the property-change notice and the
   // instance name.
-  void setMessageBoxOwner(std::function<HWND()> owner) { owner_ = std::move(owner); }
+  void setMessageBoxOwner(std::function<HWND()> owner) { boxOwner_ = std::move(owner); }
   void setPropertyChanged(std::function<void(const std::u16string&)> notify) { propertyChanged_ = std::move(notify); }
   void setInstanceName(std::function<std::u16string()> name) { instanceName_ = std::move(name); }
 
@@ -55,7 +59,8 @@ class Win32Host final : public Host {
 
  private:
   std::shared_ptr<MessageWindow> window_;
-  std::function<HWND()> owner_;
+  IUnknown* owner_;
+  std::function<HWND()> boxOwner_;
   std::function<void(const std::u16string&)> propertyChanged_;
   std::function<std::u16string()> instanceName_;  // "Corvane" when it tells none
   double ticksPerSecond_;

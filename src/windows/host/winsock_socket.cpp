@@ -103,8 +103,8 @@ struct WinsockSocket::Lookup {
   }
 };
 
-WinsockSocket::WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents& events)
-    : window_(std::move(window)), events_(events), taskMessage_(window_->claim(*this)) {
+WinsockSocket::WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents& events, IUnknown* owner)
+    : MessageTarget(owner), window_(std::move(window)), events_(events), taskMessage_(window_->claim(*this)) {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
 }

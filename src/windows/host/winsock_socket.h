@@ -31,7 +31,8 @@ class WinsockSocket final : public Socket, MessageTarget {
 
   static constexpr size_t kFlushAt = 65536;  // bytes
 
-  WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents& events);
+  // `owner`: see MessageTarget.
+  WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents& events, IUnknown* owner = nullptr);
   ~WinsockSocket() override;
   WinsockSocket(const WinsockSocket&) = delete;
   WinsockSocket& operator=(const WinsockSocket&) = delete;

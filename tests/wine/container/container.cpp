@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -85,6 +86,7 @@ class Site final : public Unknown<IOleClientSite, IOleInPlaceSite, IOleControlSi
   HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
     --activations;
+    if (deactivated) deactivated();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
@@ -140,6 +142,7 @@ class Site final : public Unknown<IOleClientSite, IOleInPlaceSite, IOleControlSi
   std::wstring name, displayName;
   int activations = 0;
   std::vector<RECT> told;  // OnPosRectChange
+  std::function<void()> deactivated;  // the container's answer to OnInPlaceDeactivate
 
  private:
   HWND form_;
@@ -658,6 +661,25 @@ void checkContainer(HWND form, Site& site, _Corvane* control, short refused) {
   object->SetClientSite(nullptr);
 }
 
+// A container that lets go of the control as soon as it hears of the
+// deactivation, inside Close: Close ends first, then the control goes.
+void checkReleaseInClose(HWND form) {
+  Site site(form);
+  _Corvane* control = newControl();
+  IOleObject* object = query<IOleObject>(control, IID_IOleObject);
+  if (control) control->Release();  // the container keeps the IOleObject alone
+  if (!object) return check("a second control for Close", false);
+  object->SetClientSite(&site);
+  object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, form, &site.place);
+  site.deactivated = [&] {
+    if (object) std::exchange(object, nullptr)->Release();
+  };
+  IOleObject* closing = object;
+  const HRESULT hr = closing->Close(OLECLOSE_SAVEIFDIRTY);
+  check("a container that lets go of the control as it deactivates: Close ends, then the control goes",
+        hr == S_OK && !object && site.references == 1, hex(hr) + " " + std::to_string(site.references));
+}
+
 LRESULT CALLBACK formProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -693,6 +715,7 @@ int main(int argc, char** argv) {
     check("CoCreateInstance of the control", control != nullptr);
     if (control) {
       checkContainer(form, site, control, refused);
+      checkReleaseInClose(form);
       const ULONG left = control->Release();
       check("the control goes with its last reference and lets go of the site", left == 0 && site.references == 1,
             std::to_string(left) + " " + std::to_string(site.references));

@@ -1,6 +1,7 @@
 ' The control as a raw text socket, driven from VBScript against the loopback
 ' echo servers: plain and TLS round trips, the "Got" trace of the Debugger event,
-' waits for late data, a silent peer, and a peer that closes.
+' waits for late data, a silent peer, a peer that closes, and handlers that let
+' go of their control.
 ' Arguments: the plain echo port, the TLS echo port (certificate for localhost).
 ' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 ' "RESULT FAIL"; a script that stops early prints no RESULT line.
@@ -121,5 +122,39 @@ Check "with IsSecured off, the plain port works again", c.SocketOpen("localhost"
 c.SocketClose
 
 Check "no Error event in all of this", errors = "", errors
+
+' --- Handlers that let go of their control while the host application's loop,
+' not a member call, delivers the event: the control stays until the code that
+' raised it is done, the rest of the data's handling or the message box after an
+' Error not cancelled (without a display it returns at once). This script runs
+' with the heap filling freed memory: code going on in a freed control crashes.
+Dim r, released
+Sub r_Debugger(info)
+  released = released & "Debugger " & info
+  WScript.DisconnectObject r
+  Set r = Nothing
+End Sub
+Sub r_Error(code, text, cancel)
+  released = released & "Error " & code
+  WScript.DisconnectObject r
+  Set r = Nothing
+End Sub
+
+Set r = WScript.CreateObject("prjCorvane.Corvane", "r_")
+r.Debug_ = True
+r.SocketOpen "localhost", plainPort
+r.SocketSend "LATER" & vbCrLf
+released = ""
+WScript.Sleep 1000
+Check "a Debugger handler lets go of its control as late data arrives after the call", _
+  released = "Debugger Got LATER" & vbCrLf And r Is Nothing, Shown(released)
+Set r = WScript.CreateObject("prjCorvane.Corvane", "r_")
+r.IsSecured = True
+r.SocketOpen "localhost", tlsPort
+r.SocketSend "NOISE" & vbCrLf
+released = ""
+WScript.Sleep 1000
+Check "an Error handler lets go of its control as a broken TLS record arrives after the call", _
+  Left(released, 6) = "Error " And r Is Nothing, released
 
 Finish
