@@ -18,7 +18,7 @@ number-keeps-line-feeds @@ src/text/fields.cpp @@ c == u'\t' || c == u'\n'; @@ c
 overflow-at-the-top @@ src/text/fields.cpp @@ rounded <= std::numeric_limits<Int>::max() @@ rounded < std::numeric_limits<Int>::max()
 match-skips-a-position @@ src/transport/engine.cpp @@ recvBuffer_.size() - expected.size() + 1; @@ recvBuffer_.size() - expected.size() + 2;
 quotes-201-characters @@ src/transport/engine.cpp @@ kQuotedLength = 200; @@ kQuotedLength = 201;
-said-keeps-line-end @@ src/transport/engine.cpp @@ lastSaid_ = line.substr(0, line.size() - lineEnd_.size()); @@ lastSaid_ = line;
+said-keeps-line-end @@ src/transport/engine.cpp @@ lastSaid_.assign(line, 0, line.size() - lineEnd_.size()); @@ lastSaid_ = line;
 timeout-zero-times-out @@ src/transport/engine.cpp @@ if (timeout == 0 || ticksLeft_ > 0) { @@ if (ticksLeft_ > 0) {
 counters-from-the-late-tail @@ src/transport/engine.cpp @@ reply.erase(0, answer); @@ reply.erase(0, 0);
 retrieve-waits-for-ok @@ src/pop3/messages.cpp @@ if (!Await(lineEnd_)) { @@ if (!Await(u"+OK")) {
