@@ -16,17 +16,17 @@ split-skips-a-character @@ src/text/fields.cpp @@ p = e + d - 1; @@ p = e + d;
 rounding-half-away @@ src/text/fields.cpp @@ std::nearbyint(value) @@ std::round(value)
 number-keeps-line-feeds @@ src/text/fields.cpp @@ c == u'\t' || c == u'\n'; @@ c == u'\t';
 overflow-at-the-top @@ src/text/fields.cpp @@ rounded <= std::numeric_limits<Int>::max() @@ rounded < std::numeric_limits<Int>::max()
-match-skips-a-position @@ src/transport/engine.cpp @@ recvBuffer_.size() - expected.size() + 1; @@ recvBuffer_.size() - expected.size() + 2;
-quotes-201-characters @@ src/transport/engine.cpp @@ kQuotedLength = 200; @@ kQuotedLength = 201;
-said-keeps-line-end @@ src/transport/engine.cpp @@ lastSaid_.assign(line, 0, line.size() - lineEnd_.size()); @@ lastSaid_ = line;
-timeout-zero-times-out @@ src/transport/engine.cpp @@ if (timeout == 0 || ticksLeft_ > 0) { @@ if (ticksLeft_ > 0) {
-counters-from-the-late-tail @@ src/transport/engine.cpp @@ reply.erase(0, answer); @@ reply.erase(0, 0);
-retrieve-waits-for-ok @@ src/pop3/messages.cpp @@ if (!Await(lineEnd_)) { @@ if (!Await(u"+OK")) {
-retrieve-ignores-err @@ src/pop3/messages.cpp @@ const size_t refusal = lastReply_.find(u"-ERR"); @@ const size_t refusal = lastReply_.starts_with(u"-ERR") ? 0 : std::u16string::npos;
-retrieve-leaves-message-after-err @@ src/pop3/messages.cpp @@ CollectAnswer(dropped, false); @@ (void)dropped;
-retrieve-keeps-connection-mid-message @@ src/pop3/messages.cpp @@ if (ws_->State() != Socket::kClosed) ws_->Close(); @@ (void)ws_;
-retrieve-trickles-for-ever @@ src/pop3/messages.cpp @@ seconds > timeout_ && @@ seconds > 100 * timeout_ &&
-terminator-search-too-late @@ src/pop3/messages.cpp @@ answer.size() - (kPop3Terminator.size() - 1); @@ answer.size() - (kPop3Terminator.size() - 2);
+match-skips-a-position @@ src/transport/dialogue.cpp @@ recvBuffer_.size() - expected.size() + 1; @@ recvBuffer_.size() - expected.size() + 2;
+quotes-201-characters @@ src/transport/dialogue.cpp @@ kQuotedLength = 200; @@ kQuotedLength = 201;
+said-keeps-line-end @@ src/transport/dialogue.cpp @@ lastSaid_.assign(line, 0, line.size() - lineEnd_.size()); @@ lastSaid_ = line;
+timeout-zero-times-out @@ src/transport/dialogue.cpp @@ if (timeout == 0 || ticksLeft_ > 0) { @@ if (ticksLeft_ > 0) {
+counters-from-the-late-tail @@ src/transport/dialogue.cpp @@ reply->erase(0, answer); @@ reply->erase(0, 0);
+retrieve-waits-for-ok @@ src/pop3/messages.cpp @@ dialogue_.Await(lineEnd); @@ dialogue_.Await(u"+OK");
+retrieve-ignores-err @@ src/pop3/messages.cpp @@ const size_t refusal = first->find(u"-ERR"); @@ const size_t refusal = first->starts_with(u"-ERR") ? 0 : std::u16string::npos;
+retrieve-leaves-message-after-err @@ src/pop3/messages.cpp @@ dialogue_.CollectAnswer(dropped, kPop3Terminator, reserve, false); @@ (void)dropped;
+retrieve-keeps-connection-mid-message @@ src/transport/dialogue.cpp @@ void Dialogue::Abandon() {¶  if (socket_.State() != Socket::kClosed) socket_.Close(); @@ void Dialogue::Abandon() {¶  (void)socket_;
+retrieve-trickles-for-ever @@ src/transport/dialogue.cpp @@ seconds > timeout && @@ seconds > 100 * timeout &&
+terminator-search-too-late @@ src/transport/dialogue.cpp @@ answer.size() - (terminator.size() - 1); @@ answer.size() - (terminator.size() - 2);
 retrieve-drops-last-line-end @@ src/pop3/messages.cpp @@ message.resize(end + 2); @@ message.resize(end);
 unstuffing-keeps-both-dots @@ src/pop3/reply.cpp @@ size_t write = found + 3; @@ size_t write = found + 4;
 pop3-default-port @@ src/pop3/session.cpp @@ IsSecured() ? 995 : 110 @@ IsSecured() ? 995 : 109

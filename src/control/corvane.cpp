@@ -1,3 +1,5 @@
+// The control object: creation, error reporting and tracing, the small
+// properties, the raw-socket members (over its Dialogue) and the session guard.
 #include "control/corvane.h"
 
 #include <algorithm>
@@ -10,9 +12,9 @@ Corvane::Corvane(Host& host, ControlEvents& events)
     : host_(host),
       events_(events),
       ws_(host.CreateSocket(*this)),
-      fsmTimer_(host.CreateTimer([this] { TimerTick(); })),
-      mimeObj_(std::make_unique<Mime>()),
-      lineEnd_(u"\r\n") {}
+      fsmTimer_(host.CreateTimer([this] { dialogue_.TimerTick(); })),
+      dialogue_(*ws_, *fsmTimer_, *this, u"\r\n"),
+      mimeObj_(std::make_unique<Mime>()) {}
 
 Corvane::~Corvane() = default;
 
@@ -65,6 +67,27 @@ void Corvane::IsSecured(bool on) {
   isSecured_ = on;
   ws_->Secured(on);
 }
+
+// --- The raw socket
+
+int16_t Corvane::SocketOpen(std::u16string& iP, int16_t& Port) {
+  if (ws_->State() != Socket::kClosed || RefuseLineBreak(u"iP", iP)) return 0;
+  // Ports above 32767 arrive in their negative 16-bit form.
+  return dialogue_.Open(iP, static_cast<uint16_t>(Port)) ? -1 : 0;
+}
+
+int16_t Corvane::SocketClose() { return dialogue_.Close() ? -1 : 0; }
+
+std::u16string Corvane::SocketRead() { return dialogue_.Read(); }
+
+int16_t Corvane::SocketSend(std::u16string& Mess) { return dialogue_.Send(Mess) ? -1 : 0; }
+
+void Corvane::Closed() {
+  ws_->Close();
+  pop3SessionActive_ = false;
+}
+
+void Corvane::SocketError(int16_t number, std::u16string& description) { RaiseError(number, description); }
 
 std::u16string Corvane::z_URLEnc_EncodeEx(std::u16string& si, int16_t& mask) {
   return corvane::z_URLEnc_EncodeEx(si, mask);

@@ -1,7 +1,9 @@
 #pragma once
 // The Corvane control: its state record, the members a host calls, error
-// reporting and tracing. The transport (socket layer and command engine) and the
-// protocol operations are members too, defined in their own folders.
+// reporting and tracing. It talks through one Dialogue (transport/), which it
+// feeds with its socket's events and serves with the host's pump and clock, the
+// Timeout, error reporting and tracing. The protocol operations are members,
+// defined in their own folders.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,11 +15,12 @@
 #include "control/property_bag.h"
 #include "mime/mime.h"
 #include "text/fields.h"
+#include "transport/dialogue.h"
 #include "transport/socket.h"
 
 namespace corvane {
 
-class Corvane : private SocketEvents {
+class Corvane : private SocketEvents, private Dialogue::Owner {
  public:
   // Creation: LineEnd becomes CR LF and the control's MIME object is made.
   Corvane(Host& host, ControlEvents& events);
@@ -78,13 +81,10 @@ class Corvane : private SocketEvents {
   // value of the composed message (which is kept).
   static constexpr int16_t kLineBreakRefused = 6;
 
+  // Received text beyond the dialogue's limit is refused with this error.
+  static constexpr int16_t kTooMuchReceived = Dialogue::kTooMuchReceived;
+
   // --- SMTP (smtp/).
-  // Received text is held up to kLongestReceived characters (a reply, a message
-  // being retrieved, what SocketRead gathers): beyond it the text is dropped, the
-  // connection closed and error kTooMuchReceived raised, so a server that sends
-  // without end can't exhaust the host's memory.
-  static constexpr size_t kLongestReceived = size_t{1} << 27;
-  static constexpr int16_t kTooMuchReceived = 7;
   bool SMTPLogin();
   bool SMTPLogout();
   bool Send(std::u16string& Recipient, std::u16string& Subject, std::u16string& cc, std::u16string& mail);
@@ -120,6 +120,8 @@ class Corvane : private SocketEvents {
   std::u16string z_URLEnc_EncodeEx(std::u16string& si, int16_t& mask);
 
   Mime& MimeObj() { return *mimeObj_; }
+  // The command and response engine the operations talk through.
+  Dialogue& DialogueObj() { return dialogue_; }
 
  protected:
   // --- Shared by every operation
@@ -138,29 +140,12 @@ class Corvane : private SocketEvents {
   bool BeginLogin(std::u16string_view label, const std::function<bool()>& refused = nullptr);
   bool BeginInSession(std::u16string_view label);  // proceeds only while Busy
 
-  // --- Command engine
-  void Say(const std::u16string& line, bool waitSent);
-  // `timeout` -1 stands for Timeout (and is replaced in the caller's variable);
-  // 0 means no time limit. LastReply holds what was received. `report` false
-  // keeps a failure silent.
-  bool WaitFor(const std::u16string& expected, int16_t& timeout, bool report = true);
-  void WaitClose();
-  // Says `command` + LineEnd (not waiting for the send) and waits for `expected`
-  // with the default time-out: one step of a dialogue.
-  bool Ask(const std::u16string& command, const std::u16string& expected);
-  // As Ask, then waits on to the end of the line that holds `expected`.
-  bool AskForLine(const std::u16string& command, const std::u16string& expected);
-  // Ends a session: QUIT, its reply and the server's close when connected (whether
-  // QUIT was acknowledged), else just closes (no value).
-  std::optional<bool> Quit(const std::u16string& expected);
-  // Waits for `expected` with the default time-out.
-  bool Await(const std::u16string& expected);
-
   // --- State record
   Host& host_;
   ControlEvents& events_;
   std::unique_ptr<Socket> ws_;
   std::unique_ptr<Timer> fsmTimer_;
+  Dialogue dialogue_;
   std::unique_ptr<Mime> mimeObj_;
 
   // Configuration
@@ -176,58 +161,9 @@ class Corvane : private SocketEvents {
   int32_t mailBoxSize_ = 0;
   bool pop3SessionActive_ = false;
   bool debug_ = false;
-
-  // Transport scratch
-  std::u16string recvBuffer_;
-  std::u16string lineEnd_;
-  int16_t ticksLeft_ = 0;
-  std::u16string lastReply_;
-  bool sendDone_ = false;
-  bool gotData_ = false;
-  FieldList tokens_;
-  std::u16string lastSaid_;
-  size_t longestReceived_ = kLongestReceived;  // lowered by tests
+  FieldList tokens_;  // scratch of the reply parsers
 
  private:
-  // One wait's lifetime (engine.cpp). A host may call the control again from an
-  // event while a wait pumps, and that call may wait in turn: the outer wait's
-  // countdown keeps counting meanwhile and gets back its value and its timer
-  // afterwards, and beyond kDeepestWait nested waits no longer pump, so a host
-  // that re-enters from every event can't grow the stack without end.
-  class WaitScope;
-  static constexpr size_t kDeepestWait = 8;
-  std::vector<int16_t> outerTicks_;  // the countdowns of the running waits, outermost first
-  // Why received text was refused: it went past longestReceived_, or the process
-  // had no memory left for it.
-  enum class Overflow { kNone, kTooLong, kOutOfMemory };
-  Overflow overflow_ = Overflow::kNone;
-  // After the first Timeout seconds, a multi-line answer must average at least
-  // this many characters a second: each line restarts a wait's countdown, so a
-  // server that trickles a line every Timeout - 1 seconds would otherwise hold
-  // the call for ever, while a healthy slow one is far faster.
-  static constexpr double kSlowestAnswer = 1024;
-
-  void TimerTick();
-  bool TimeIsUp() const { return ticksLeft_ < 1; }
-  // Loads the countdown with Timeout and starts the timer.
-  void StartCountdown();
-  // Takes what the socket holds into RecvBuffer, if connected.
-  void TakeData();
-  // Appends to RecvBuffer, or drops it all once it would pass longestReceived_.
-  void Collect(const std::u16string& text);
-  // Reports (when `report`) the refused received text and closes the connection.
-  void RefuseReceived(bool report = true);
-  // Ends a connection whose replies are out of step with its commands, without
-  // QUIT: the server then commits nothing of the session, and the next
-  // operation fails with the connection's error.
-  void AbandonSession();
-  // Collects a multi-line answer into `answer`, from LastReply on, waiting for
-  // line feeds: the position of its terminator, or npos when a wait failed, the
-  // text was refused or it came too slowly. The connection is abandoned then, as
-  // the rest of the answer would be taken for later replies. `report` false keeps
-  // the failure silent.
-  size_t CollectAnswer(std::u16string& answer, bool report);
-
   // The end of a failed login: the socket closed, the control offline.
   bool LoginFailed();
   // Says the lines of `body` (split at CR LF) dot-stuffed, each waiting for its
@@ -239,10 +175,19 @@ class Corvane : private SocketEvents {
 
   // SocketEvents
   void SocketError(int16_t number, std::u16string& description) override;
-  void DataArrival(int32_t count) override;
+  void DataArrival(int32_t) override { dialogue_.DataArrived(); }
   void Closed() override;
-  void SendComplete() override;
-  void SendProgress(int32_t sent, int32_t remaining) override;
+  void SendComplete() override { dialogue_.SendCompleted(); }
+  void SendProgress(int32_t, int32_t) override { dialogue_.SendProgressed(); }
+
+  // Dialogue::Owner
+  void PumpHost() override { host_.Pump(); }
+  double Now() override { return host_.Now(); }
+  int16_t WaitSeconds() const override { return timeout_; }
+  bool Tracing() const override { return debug_; }
+  void TraceLine(std::u16string line) override { Trace(std::move(line)); }
+  void Report(int16_t code, std::u16string text) override { RaiseError(code, text); }
+  std::u16string ErrorText(int16_t code) const override { return ErrString(code); }
 };
 
 }  // namespace corvane

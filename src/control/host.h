@@ -8,6 +8,7 @@
 #include <string>
 
 #include "transport/socket.h"
+#include "transport/timer.h"
 
 namespace corvane {
 
@@ -19,14 +20,6 @@ class ControlEvents {
   virtual void Error(int16_t& code, std::u16string& text, bool& cancel) = 0;
   // One trace line while tracing is on.
   virtual void Debugger(std::u16string& info) = 0;
-};
-
-// A one-second timer; ticks arrive only inside Pump.
-class Timer {
- public:
-  virtual ~Timer() = default;
-  virtual void Enabled(bool on) = 0;
-  virtual bool Enabled() const = 0;
 };
 
 class Host {

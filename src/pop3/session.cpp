@@ -11,12 +11,13 @@ bool Corvane::POP3Login() {
       }))
     return false;
   ws_->Connect(pop3Host_, pop3Port_ != 0 ? pop3Port_ : IsSecured() ? 995 : 110);
-  if (!Await(u"+OK") || !Ask(u"USER " + pop3User_, u"+OK") || !Ask(u"PASS " + pop3Password_, u"+OK") ||
-      !AskForLine(u"STAT", u"+OK"))
+  std::optional<std::u16string> stat;
+  if (!dialogue_.Await(u"+OK") || !dialogue_.Ask(u"USER " + pop3User_, u"+OK") ||
+      !dialogue_.Ask(u"PASS " + pop3Password_, u"+OK") || !(stat = dialogue_.AskForLine(u"STAT", u"+OK")))
     return LoginFailed();
   MailboxCounters counters;
   try {
-    counters = ReadCounters(lastReply_, tokens_);
+    counters = ReadCounters(*stat, tokens_);
   } catch (...) {
     // A STAT reply that can't be read ends the login like a failed wait, so the
     // control is offline and usable again; the caller still gets the error.
@@ -37,7 +38,7 @@ bool Corvane::LoginFailed() {
 
 bool Corvane::POP3Logout() {
   BeginOperation(u"[POP3 logging out]");
-  const bool acknowledged = Quit(u"+OK").value_or(false);
+  const bool acknowledged = dialogue_.Quit(u"+OK").value_or(false);
   pop3SessionActive_ = false;
   busy_ = false;
   return acknowledged;
@@ -45,7 +46,7 @@ bool Corvane::POP3Logout() {
 
 bool Corvane::Reset() {
   if (!BeginInSession(u"[POP3 RSet]")) return false;
-  return Ask(u"RSET", u"+OK");
+  return dialogue_.Ask(u"RSET", u"+OK").has_value();
 }
 
 }  // namespace corvane

@@ -42,13 +42,13 @@ int16_t Corvane::SendMime() {
   }
   const std::u16string sender = EnvelopeSender(mimeObj_->From());
   const bool sent = [&] {
-    if (!Ask(u"MAIL FROM:" + sender, u"250")) return false;
+    if (!dialogue_.Ask(u"MAIL FROM:" + sender, u"250")) return false;
     // Taken once MAIL FROM is accepted; a handler may have changed it meanwhile,
     // so it is checked again.
     const FieldList recipients = EnvelopeRecipients(mimeObj_->Too());
     for (const std::u16string& recipient : recipients)
-      if (RefuseLineBreak(u"To", recipient) || !Ask(u"RCPT TO: " + recipient, u"250")) return false;
-    return Ask(u"DATA", u"354") && SendBody(message);
+      if (RefuseLineBreak(u"To", recipient) || !dialogue_.Ask(u"RCPT TO: " + recipient, u"250")) return false;
+    return dialogue_.Ask(u"DATA", u"354") && SendBody(message);
   }();
   // Each composed message is sent at most once, whatever the server said.
   mimeObj_->Clear();

@@ -9,14 +9,14 @@ namespace corvane {
 bool Corvane::SMTPLogin() {
   if (!BeginLogin(u"[SMTP logging in]", [this] { return RefuseLineBreak(u"SMTPhost", smtpHost_); })) return false;
   ws_->Connect(smtpHost_, smtpPort_ != 0 ? smtpPort_ : IsSecured() ? 465 : 25);
-  if (!Await(u"220") || !Ask(u"HELO " + ws_->LocalHostName(), u"250")) return LoginFailed();
+  if (!dialogue_.Await(u"220") || !dialogue_.Ask(u"HELO " + ws_->LocalHostName(), u"250")) return LoginFailed();
   return true;
 }
 
 bool Corvane::SMTPLogout() {
   BeginOperation(u"[SMTP logging out]");
   // A connection already gone counts as logged out.
-  const bool acknowledged = Quit(u"221").value_or(true);
+  const bool acknowledged = dialogue_.Quit(u"221").value_or(true);
   busy_ = false;
   return acknowledged;
 }
@@ -33,21 +33,22 @@ bool Corvane::Send(std::u16string& Recipient, std::u16string& Subject, std::u16s
   for (size_t k = 0; k < recipients.size(); ++k)
     if (RefuseLineBreak(k == 0 ? u"Recipient" : u"cc", recipients[k])) return false;
 
-  if (!Ask(u"MAIL FROM: " + smtpSender_, u"250")) return false;
+  if (!dialogue_.Ask(u"MAIL FROM: " + smtpSender_, u"250")) return false;
   for (const std::u16string& recipient : recipients)
-    if (!Ask(u"RCPT TO: " + recipient, u"250")) return false;
+    if (!dialogue_.Ask(u"RCPT TO: " + recipient, u"250")) return false;
   // The Subject line goes out right behind DATA, before the go-ahead is seen.
-  Say(u"DATA" + lineEnd_, false);
-  Say(u"Subject: " + Subject + lineEnd_, false);
-  if (!Await(u"354")) return false;
+  dialogue_.Say(u"DATA" + dialogue_.LineEnd(), false);
+  dialogue_.Say(u"Subject: " + Subject + dialogue_.LineEnd(), false);
+  if (!dialogue_.Await(u"354")) return false;
   return SendBody(mail);
 }
 
 bool Corvane::SendBody(const std::u16string& body) {
+  const std::u16string& lineEnd = dialogue_.LineEnd();
   std::u16string line;
   size_t start = 0;
   for (;;) {
-    const size_t end = std::min(body.find(lineEnd_, start), body.size());
+    const size_t end = std::min(body.find(lineEnd, start), body.size());
     const std::u16string_view text(body.data() + start, end - start);
     // A dot at the start of a line is doubled, and so is one behind a bare CR or
     // LF: a server that takes either for a line end never sees a lone ".".
@@ -59,12 +60,12 @@ bool Corvane::SendBody(const std::u16string& body) {
         copied = dot;
       }
     }
-    line.append(text.substr(copied)).append(lineEnd_);
-    Say(line, true);
+    line.append(text.substr(copied)).append(lineEnd);
+    dialogue_.Say(line, true);
     if (end == body.size()) break;
-    start = end + lineEnd_.size();
+    start = end + lineEnd.size();
   }
-  return Ask(u".", u"250");
+  return dialogue_.Ask(u".", u"250").has_value();
 }
 
 bool Corvane::RefuseLineBreak(std::u16string_view what, std::u16string_view value, bool secret) {

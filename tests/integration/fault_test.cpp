@@ -26,13 +26,8 @@ using test_servers::LoopbackServer;
 using test_servers::Protocol;
 
 constexpr int16_t kTimeout = 1;
-constexpr size_t kLongest = 1 << 20;  // a flood reaches it in a moment
-
 // The received-text limit lowered, so a flood ends by it rather than by time.
-class FaultCorvane : public Corvane {
- public:
-  FaultCorvane(Host& host, ControlEvents& events) : Corvane(host, events) { longestReceived_ = kLongest; }
-};
+constexpr size_t kLongest = 1 << 20;
 
 class Errors : public ControlEvents {
  public:
@@ -127,6 +122,7 @@ class FaultFixture : public ::testing::Test {
     host.OnMessageBox([](const std::u16string&, const std::u16string&) {});
     control.InitProperties();
     control.Timeout(kTimeout);
+    control.DialogueObj().LongestReceived(kLongest);
   }
 
   void Aim(Protocol protocol, uint16_t port, bool secured = false) {
@@ -147,7 +143,7 @@ class FaultFixture : public ::testing::Test {
 
   PosixHost host;
   Errors events;
-  FaultCorvane control{host, events};
+  Corvane control{host, events};
 };
 
 class Faults : public FaultFixture, public ::testing::WithParamInterface<std::tuple<size_t, Fault>> {};

@@ -1,4 +1,5 @@
-// The command and response engine: Say, WaitFor, WaitClose and the timer tick.
+// The command and response engine: the control's Dialogue's Say, WaitFor,
+// WaitClose and the timer tick.
 #include <gtest/gtest.h>
 
 #include "scripted.h"
@@ -8,12 +9,13 @@ namespace {
 
 struct Engine : ::testing::Test {
   ScriptedControl c;
+  corvane::Dialogue& d = c.control.DialogueObj();
   void SetUp() override {
     c.Connect();
     c.events.onError = [](int16_t&, std::u16string&, bool& cancel) { cancel = true; };
   }
   bool Wait(const std::u16string& expected, int16_t timeout = -1) {
-    return c.control.WaitFor(expected, timeout);
+    return d.WaitFor(expected, timeout);
   }
 };
 
@@ -21,7 +23,7 @@ TEST_F(Engine, MinusOneStandsForTimeoutInTheCallersVariableAndInTheTrace) {
   c.control.Debug_(true);
   int16_t timeout = -1;
   c.host.Then([&] { c.socket.Arrive(u"+OK ready\r\n"); });
-  EXPECT_TRUE(c.control.WaitFor(u"+OK", timeout));
+  EXPECT_TRUE(d.WaitFor(u"+OK", timeout));
   EXPECT_EQ(timeout, 10);
   EXPECT_EQ(c.events.trace.front(), u"Wait for:  +OK [10]");
 }
@@ -36,7 +38,7 @@ TEST_F(Engine, TheTraceEscapesTheExpectedText) {
 TEST_F(Engine, AMatchIsFoundAnywhereEvenAcrossPiecesButOnlyInTheRightCase) {
   c.host.Then([&] { c.socket.Arrive(u"-ERR no\r\n+"); }, [&] { c.socket.Arrive(u"OK\r\n"); });
   EXPECT_TRUE(Wait(u"+OK"));
-  EXPECT_EQ(c.control.LastReply(), u"-ERR no\r\n+OK\r\n");
+  EXPECT_EQ(d.LastReply(), u"-ERR no\r\n+OK\r\n");
 
   c.host.Then([&] { c.socket.Arrive(u"+ok\r\n"); });
   EXPECT_FALSE(Wait(u"+OK", 2));
@@ -57,7 +59,7 @@ TEST_F(Engine, TextLeftInTheSocketAfterTheMatchIsDiscarded) {
   });
   EXPECT_TRUE(Wait(u"+OK"));
   EXPECT_TRUE(c.socket.waiting.empty());
-  EXPECT_TRUE(c.control.RecvBuffer().empty());
+  EXPECT_TRUE(d.Received().empty());
   EXPECT_FALSE(Wait(u"stray", 1));
 }
 
@@ -65,11 +67,11 @@ TEST_F(Engine, TextThatArrivesBetweenWaitsCountsForTheNextWait) {
   c.host.Then([&] { c.socket.Arrive(u"220 early\r\n"); });
   c.host.Pump();
   EXPECT_TRUE(Wait(u"220"));
-  EXPECT_EQ(c.control.LastReply(), u"220 early\r\n");
+  EXPECT_EQ(d.LastReply(), u"220 early\r\n");
 }
 
 TEST_F(Engine, ATimeOutReportsCodeThreeWithWhatWasSaidAndReceived) {
-  c.control.Say(u"STAT\r\n", false);
+  d.Say(u"STAT\r\n", false);
   EXPECT_FALSE(Wait(u"+OK", 2));
   ASSERT_EQ(c.events.errors.size(), 1u);
   EXPECT_EQ(c.events.errors[0].code, 3);
@@ -79,20 +81,20 @@ TEST_F(Engine, ATimeOutReportsCodeThreeWithWhatWasSaidAndReceived) {
 }
 
 TEST_F(Engine, AClosedConnectionReportsCodeFive) {
-  c.control.Say(u"QUIT\r\n", false);
+  d.Say(u"QUIT\r\n", false);
   c.host.Then([&] { c.socket.Arrive(u"-ERR bye\r\n"); }, [&] { c.socket.PeerCloses(); });
   EXPECT_FALSE(Wait(u"+OK", 0));
   ASSERT_EQ(c.events.errors.size(), 1u);
   EXPECT_EQ(c.events.errors[0].code, 5);
   EXPECT_EQ(c.events.errors[0].text, u"Invalid server response: said 'QUIT', waited '+OK', got '-ERR bye\r\n'");
-  EXPECT_EQ(c.control.LastReply(), u"-ERR bye\r\n");
+  EXPECT_EQ(d.LastReply(), u"-ERR bye\r\n");
 }
 
 TEST_F(Engine, ErrorTextsQuoteTheLastTwoHundredCharactersSaidAndTheFirstTwoHundredGot) {
   const std::u16string said = u"HEAD" + std::u16string(196, u's') + u"TAIL";
   const std::u16string got = u"FRONT" + std::u16string(195, u'g') + u"BACK";
-  c.control.Say(said + u"\r\n", false);
-  EXPECT_EQ(c.control.LastSaid(), said.substr(4));
+  d.Say(said + u"\r\n", false);
+  EXPECT_EQ(d.LastSaid(), said.substr(4));
   c.host.Then([&] { c.socket.Arrive(got); });
   Wait(u"+OK", 1);
   ASSERT_EQ(c.events.errors.size(), 1u);
@@ -102,67 +104,67 @@ TEST_F(Engine, ErrorTextsQuoteTheLastTwoHundredCharactersSaidAndTheFirstTwoHundr
 
 TEST_F(Engine, SayRecordsAndTracesTheLine) {
   c.control.Debug_(true);
-  c.control.Say(u"USER bob\r\n", false);
-  c.control.Say(u"partial", false);  // no CR LF: LastSaid stays
+  d.Say(u"USER bob\r\n", false);
+  d.Say(u"partial", false);  // no CR LF: LastSaid stays
   EXPECT_EQ(c.socket.sent, (std::vector<std::u16string>{u"USER bob\r\n", u"partial"}));
-  EXPECT_EQ(c.control.LastSaid(), u"USER bob");
+  EXPECT_EQ(d.LastSaid(), u"USER bob");
   EXPECT_EQ(c.events.trace, (std::vector<std::u16string>{u"Say:      USER bob\r\n", u"Say:      partial"}));
 }
 
 TEST_F(Engine, SayOnAClosedSocketDoesNothing) {
   c.socket.state = Socket::kClosed;
   c.control.Debug_(true);
-  c.control.Say(u"NOOP\r\n", false);
+  d.Say(u"NOOP\r\n", false);
   EXPECT_TRUE(c.socket.sent.empty());
   EXPECT_TRUE(c.events.trace.empty());
-  EXPECT_EQ(c.control.LastSaid(), u"");
+  EXPECT_EQ(d.LastSaid(), u"");
 }
 
 TEST_F(Engine, SayWaitsForTheSendReportOnlyWhenAskedAndNotForEver) {
   const int start = c.host.pumps;
-  c.control.Say(u"command\r\n", false);
+  d.Say(u"command\r\n", false);
   EXPECT_EQ(c.host.pumps, start);
 
   c.host.Then([] {}, [] {}, [&] { c.socket.SendComplete(); }, [] {});
-  c.control.Say(u"body line\r\n", true);
+  d.Say(u"body line\r\n", true);
   EXPECT_EQ(c.host.pumps, start + 3);
 
   c.control.Timeout(4);  // the report never comes: bounded by Timeout
-  c.control.Say(u"lost line\r\n", true);
+  d.Say(u"lost line\r\n", true);
   EXPECT_EQ(c.host.pumps, start + 3 + 4);
-  EXPECT_EQ(c.control.LastSaid(), u"lost line");
+  EXPECT_EQ(d.LastSaid(), u"lost line");
 }
 
 TEST_F(Engine, SayStopsWaitingWhenTheConnectionBreaks) {
   c.control.Timeout(0);  // no time limit: only the connection can end the wait
   c.host.Then([] {}, [&] { c.socket.PeerCloses(); });
-  c.control.Say(u"body\r\n", true);
+  d.Say(u"body\r\n", true);
   EXPECT_EQ(c.socket.state, Socket::kClosed);
 }
 
 TEST_F(Engine, TheTimerCountsDownToZeroAndStops) {
   int16_t timeout = 2;
-  c.control.WaitFor(u"never", timeout);
-  EXPECT_EQ(c.control.TicksLeft(), 0);
+  d.WaitFor(u"never", timeout);
+  EXPECT_EQ(d.TicksLeft(), 0);
   c.host.Pump();
-  EXPECT_EQ(c.control.TicksLeft(), 0);
+  EXPECT_EQ(d.TicksLeft(), 0);
 }
 
 TEST_F(Engine, WaitCloseReturnsAtOnceOnAClosedSocket) {
   c.socket.state = Socket::kClosed;
-  c.control.WaitClose();
+  d.WaitClose();
   EXPECT_EQ(c.host.pumps, 1);  // only the connecting pump of SetUp
   EXPECT_EQ(c.socket.closes, 0);
 }
 
 TEST_F(Engine, WaitCloseWaitsForThePeerThenClosesItselfAfterTimeoutSeconds) {
   c.host.Then([] {}, [&] { c.socket.PeerCloses(); });
-  c.control.WaitClose();
+  d.WaitClose();
   EXPECT_EQ(c.socket.closes, 1);  // the Closed handler's
   c.Connect();
   c.control.Timeout(3);
   const int start = c.host.pumps;
-  c.control.WaitClose();
+  d.WaitClose();
   EXPECT_EQ(c.host.pumps - start, 3);
   EXPECT_EQ(c.socket.closes, 2);
   EXPECT_EQ(c.socket.state, Socket::kClosed);
@@ -216,13 +218,13 @@ TEST_F(Reentry, AMatchIsFoundAfterANestedCallTookTheTextSoFar) {
 }
 
 TEST_F(Engine, TextBeyondTheLimitIsDroppedAndTheConnectionClosed) {
-  c.control.LongestReceived(8);
+  d.LongestReceived(8);
   c.host.Then([&] { c.socket.Arrive(u"12345"); }, [&] { c.socket.Arrive(u"6789+OK"); });
   EXPECT_FALSE(Wait(u"+OK"));
   EXPECT_EQ(c.control.ErrCode(), Corvane::kTooMuchReceived);
   EXPECT_EQ(c.events.errors.back().text,
             u"More text arrived than the control holds (8 characters): it was dropped and the connection closed");
-  EXPECT_TRUE(c.control.LastReply().empty());
+  EXPECT_TRUE(d.LastReply().empty());
   EXPECT_EQ(c.socket.state, Socket::kClosed);
 }
 

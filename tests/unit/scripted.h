@@ -143,7 +143,7 @@ class RecordingEvents : public ControlEvents {
   std::function<void(const std::u16string&)> onDebugger;
 };
 
-// The control with its engine and scratch fields in reach of the tests.
+// The control with its error reporting and session guard in reach of the tests.
 class TestableCorvane : public Corvane {
  public:
   using Corvane::Corvane;
@@ -151,16 +151,6 @@ class TestableCorvane : public Corvane {
   using Corvane::BeginLogin;
   using Corvane::BeginOperation;
   using Corvane::RaiseError;
-  using Corvane::Say;
-  using Corvane::WaitClose;
-  using Corvane::WaitFor;
-  const FieldList& Tokens() const { return tokens_; }
-  void LongestReceived(size_t characters) { longestReceived_ = characters; }
-  const std::u16string& LastSaid() const { return lastSaid_; }
-  const std::u16string& LastReply() const { return lastReply_; }
-  const std::u16string& RecvBuffer() const { return recvBuffer_; }
-  int16_t TicksLeft() const { return ticksLeft_; }
-  void SetPop3SessionActive(bool on) { pop3SessionActive_ = on; }
 };
 
 // A control on a scripted host, created as a host places a new instance.

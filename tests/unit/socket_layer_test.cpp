@@ -161,15 +161,16 @@ TEST(Events, DataIsTracedAsReceivedAndCollectsForTheNextRead) {
   c.host.Then([&] { c.socket.Arrive(u"+OK\r\n"); });
   c.host.Pump();
   EXPECT_EQ(c.events.trace, (std::vector<std::u16string>{u"Got +OK\r\n"}));
-  EXPECT_EQ(c.control.RecvBuffer(), u"+OK\r\n");
+  EXPECT_EQ(c.control.DialogueObj().Received(), u"+OK\r\n");
 }
 
 TEST(Events, APeerCloseClosesTheSocketAndEndsThePop3SessionButNotBusy) {
   ScriptedControl c;
-  ASSERT_TRUE(c.control.BeginLogin(u""));
-  c.Connect();
-  c.control.SetPop3SessionActive(true);
-  c.host.Then([&] { c.socket.PeerCloses(); });
+  const auto says = [&](const char16_t* reply) { return [&c, reply] { c.socket.Arrive(reply); }; };
+  c.host.Then([&] { c.socket.Connected(); }, says(u"+OK\r\n"), says(u"+OK\r\n"), says(u"+OK\r\n"), says(u"+OK 0 0\r\n"),
+              [&] { c.socket.PeerCloses(); });
+  ASSERT_TRUE(c.control.POP3Login());
+  ASSERT_TRUE(c.control.POP3SessionActive());
   c.host.Pump();
   EXPECT_EQ(c.socket.state, Socket::kClosed);
   EXPECT_FALSE(c.control.POP3SessionActive());
