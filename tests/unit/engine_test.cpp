@@ -1,5 +1,4 @@
-// The command and response engine: the control's Dialogue's Say, WaitFor,
-// WaitClose and the timer tick.
+// The command and response engine (Dialogue): Say, WaitFor, WaitClose and the timer tick.
 #include <gtest/gtest.h>
 
 #include "scripted.h"
