@@ -1,5 +1,5 @@
 #pragma once
-// The socket component the control talks through: an asynchronous TCP client with
+// The socket component a Dialogue talks through: an asynchronous TCP client with
 // an implicit-TLS switch. Connecting, closing and sending only begin in the calls;
 // what follows arrives as events, delivered only while the host pumps.
 #include <cstdint>
