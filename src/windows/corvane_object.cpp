@@ -110,7 +110,7 @@ class ConnectionPoint final : public IConnectionPoint {
       std::vector<CONNECTDATA> items;
       items.reserve(sinks_.size());  // no allocation after the first AddRef
       for (const auto& [cookie, sink] : sinks_) items.push_back(CONNECTDATA{addRef<IUnknown>(sink.Get()), cookie});
-      return ConnectionEnumerator::create(IID_IEnumConnections, std::move(items), connections);
+      return ConnectionEnumerator::create(std::move(items), connections);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
@@ -131,9 +131,7 @@ class ConnectionPoint final : public IConnectionPoint {
   DWORD nextCookie_ = 1;
 };
 
-class CorvaneControl final : public DispatchObject<_Corvane>,
-                             public IConnectionPointContainer,
-                             public IProvideClassInfo2,
+class CorvaneControl final : public DispatchObject<_Corvane, IConnectionPointContainer, IProvideClassInfo2>,
                              private ControlEvents {
  public:
   static constexpr const wchar_t* kSource = L"prjCorvane.Corvane";
@@ -151,13 +149,6 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
     // saved settings. A container loads its saved ones over these.
     core_.InitProperties();
   }
-
-  // --- IUnknown, shared by every interface of the object
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    return DispatchObject::QueryInterface(riid, object);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return DispatchObject::Release(); }
 
   // --- IProvideClassInfo2
   HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override {
@@ -182,7 +173,7 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
       items.reserve(2);  // no allocation after the first AddRef
       items.push_back(addRef<IConnectionPoint>(&events_));
       items.push_back(addRef<IConnectionPoint>(&propertyNotices_));
-      return ConnectionPointEnumerator::create(IID_IEnumConnectionPoints, std::move(items), points);
+      return ConnectionPointEnumerator::create(std::move(items), points);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
@@ -419,9 +410,7 @@ class CorvaneControl final : public DispatchObject<_Corvane>,
 
  protected:
   void* findInterface(REFIID riid) override {
-    if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
-    if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
-      return static_cast<IProvideClassInfo2*>(this);
+    if (riid == IID_IProvideClassInfo) return static_cast<IProvideClassInfo2*>(this);
     if (void* found = ole_.find(riid)) return found;
     return DispatchObject::findInterface(riid);
   }

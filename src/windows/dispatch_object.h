@@ -1,33 +1,21 @@
 #pragma once
-// The COM side every automation object of the library shares: reference counting,
-// the module's object count, IDispatch through the type information of its dual
-// interface, and error reporting (ISupportErrorInfo) for the members.
+// The COM side every automation object of the library shares: IDispatch through
+// the type information of its dual interface, and error reporting
+// (ISupportErrorInfo) for the members. `More` are the object's other interfaces.
 #include <windows.h>
 #include <oaidl.h>
 
 #include "com_error.h"
+#include "com_object.h"
 #include "dispatch.h"
-#include "module.h"
 
 namespace corvane::win {
 
-template <class Dual>
-class DispatchObject : public Dual, public ISupportErrorInfo {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = findInterface(riid);
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
+template <class Dual, class... More>
+class DispatchObject : public ComObject<Dual, ISupportErrorInfo, More...> {
+  using Base = ComObject<Dual, ISupportErrorInfo, More...>;
 
+ public:
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return dispatch_.getTypeInfoCount(count); }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
     return dispatch_.getTypeInfo(index, info);
@@ -47,13 +35,9 @@ class DispatchObject : public Dual, public ISupportErrorInfo {
  protected:
   // `source` names the object in its errors, e.g. "prjCorvane.MIME".
   explicit DispatchObject(const wchar_t* source) : dispatch_(__uuidof(Dual)), source_(source) {}
-  virtual ~DispatchObject() = default;
 
-  // The interfaces the object answers to; a class with more extends this.
-  virtual void* findInterface(REFIID riid) {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Dual)) return static_cast<Dual*>(this);
-    if (riid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
-    return nullptr;
+  void* findInterface(REFIID riid) override {
+    return riid == IID_IDispatch ? static_cast<Dual*>(this) : Base::findInterface(riid);
   }
 
   // A member's body, with its errors reported to the caller. The object stays
@@ -69,8 +53,6 @@ class DispatchObject : public Dual, public ISupportErrorInfo {
   }
 
  private:
-  ModuleReference moduleReference_;
-  LONG references_ = 1;
   TypeInfoDispatch dispatch_;
   const wchar_t* source_;
 };
@@ -83,10 +65,7 @@ HRESULT createObject(REFIID riid, void** object) noexcept {
   *object = nullptr;
   T* created = nullptr;
   const HRESULT hr = guarded(T::kSource, [&] { created = new T(); });
-  if (FAILED(hr)) return hr;
-  const HRESULT answer = created->QueryInterface(riid, object);
-  created->Release();
-  return answer;
+  return FAILED(hr) ? hr : handOver(created, riid, object);
 }
 
 }  // namespace corvane::win

@@ -8,33 +8,19 @@
 #include <new>
 #include <vector>
 
-#include "module.h"
+#include "com_object.h"
 
 namespace corvane::win {
 
 template <class Enum, class Item, Item (*copy)(const Item&), void (*drop)(Item&)>
-class Enumerator final : public Enum {
+class Enumerator final : public ComObject<Enum> {
  public:
   // Takes over the references of `items`.
-  static HRESULT create(REFIID iid, std::vector<Item> items, Enum** result) noexcept {
+  static HRESULT create(std::vector<Item> items, Enum** result) noexcept {
     Held held(std::move(items));  // dropped here unless an enumerator takes them
     if (!result) return E_POINTER;
-    *result = new (std::nothrow) Enumerator(iid, std::move(held));
+    *result = new (std::nothrow) Enumerator(std::move(held));
     return *result ? S_OK : E_OUTOFMEMORY;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = riid == IID_IUnknown || riid == iid_ ? static_cast<Enum*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -63,7 +49,7 @@ class Enumerator final : public Enum {
       return E_OUTOFMEMORY;
     }
     for (const Item& item : items_.list) items.list.push_back(copy(item));  // reserved: cannot throw
-    auto* clone = new (std::nothrow) Enumerator(iid_, std::move(items));
+    auto* clone = new (std::nothrow) Enumerator(std::move(items));
     if (!clone) return E_OUTOFMEMORY;
     clone->next_ = next_;
     *result = clone;
@@ -83,11 +69,8 @@ class Enumerator final : public Enum {
     std::vector<Item> list;
   };
 
-  Enumerator(REFIID iid, Held&& items) noexcept : iid_(iid), items_(std::move(items)) {}
+  explicit Enumerator(Held&& items) noexcept : items_(std::move(items)) {}
 
-  ModuleReference moduleReference_;
-  LONG references_ = 1;
-  const IID iid_;
   Held items_;
   size_t next_ = 0;
 };

@@ -15,8 +15,8 @@
 
 #include "bstr.h"
 #include "com_error.h"
+#include "com_object.h"
 #include "control/errors.h"
-#include "module.h"
 #include "pages/pages.h"
 
 namespace corvane::win {
@@ -73,23 +73,9 @@ class DispatchSelection final : public PageSelection {
   }
 };
 
-class PropertyPage final : public IPropertyPage {
+class PropertyPage final : public ComObject<IPropertyPage> {
  public:
   explicit PropertyPage(const PageLayout& layout) : logic_(layout) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = riid == IID_IUnknown || riid == IID_IPropertyPage ? static_cast<IPropertyPage*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* site) override {
     site_ = site;
@@ -245,8 +231,6 @@ class PropertyPage final : public IPropertyPage {
     return DefWindowProcW(window, message, wParam, lParam);
   }
 
-  ModuleReference moduleReference_;
-  LONG references_ = 1;
   PageLogic logic_;
   DispatchSelection selection_;
   ComPtr<IPropertyPageSite> site_;
@@ -254,20 +238,13 @@ class PropertyPage final : public IPropertyPage {
   bool filling_ = false;  // text set by the page itself: no edit
 };
 
-template <const PageLayout& (*layout)()>
-HRESULT createPage(REFIID riid, void** object) noexcept {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  auto* page = new (std::nothrow) PropertyPage(layout());
-  if (!page) return E_OUTOFMEMORY;
-  const HRESULT hr = page->QueryInterface(riid, object);
-  page->Release();
-  return hr;
-}
-
 }  // namespace
 
-HRESULT createPop3Page(REFIID riid, void** object) noexcept { return createPage<Pop3Page>(riid, object); }
-HRESULT createSmtpPage(REFIID riid, void** object) noexcept { return createPage<SmtpPage>(riid, object); }
+HRESULT createPop3Page(REFIID riid, void** object) noexcept {
+  return createInstance<PropertyPage>(riid, object, Pop3Page());
+}
+HRESULT createSmtpPage(REFIID riid, void** object) noexcept {
+  return createInstance<PropertyPage>(riid, object, SmtpPage());
+}
 
 }  // namespace corvane::win

@@ -17,12 +17,13 @@
 namespace corvane::checks {
 
 // Reference counting for the test's own COM objects, and QueryInterface for the
-// interfaces they implement.
+// interfaces they implement; one that answers more (a base interface, an outgoing
+// one) names them in `more`.
 template <class First, class... Rest>
 class Unknown : public First, public Rest... {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown || riid == __uuidof(First) ? static_cast<First*>(this) : nullptr;
+    *object = riid == IID_IUnknown || riid == __uuidof(First) ? static_cast<First*>(this) : more(riid);
     ((riid == __uuidof(Rest) ? void(*object = static_cast<Rest*>(this)) : void()), ...);
     if (!*object) return E_NOINTERFACE;
     AddRef();
@@ -31,6 +32,9 @@ class Unknown : public First, public Rest... {
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
   ULONG STDMETHODCALLTYPE Release() override { return --references; }  // owned by the test, never deleted
   ULONG references = 1;
+
+ protected:
+  virtual void* more(REFIID) { return nullptr; }
 };
 
 // A sink of property-change notices: the dispatch identifiers, in order.

@@ -44,16 +44,7 @@ class Site final : public Unknown<IOleClientSite, IOleInPlaceSite, IOleControlSi
  public:
   explicit Site(HWND form) : form_(form) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    *object = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IOleClientSite) *object = static_cast<IOleClientSite*>(this);
-    if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite) *object = static_cast<IOleInPlaceSite*>(this);
-    if (riid == IID_IOleControlSite) *object = static_cast<IOleControlSite*>(this);
-    if (riid == IID_IDispatch) *object = static_cast<IDispatch*>(this);
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
+  void* more(REFIID riid) override { return riid == IID_IOleWindow ? static_cast<IOleInPlaceSite*>(this) : nullptr; }
 
   // IOleClientSite
   HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
@@ -235,14 +226,9 @@ std::string settings(IDispatch* control) {
   std::string text;
   for (const wchar_t* property : {L"POP3host", L"POP3user", L"POP3password", L"SMTPhost", L"SMTPsender", L"Timeout",
                                   L"IsSecured"}) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(property)};
-    DISPID id = DISPID_UNKNOWN;
     VARIANT value;
     VariantInit(&value);
-    DISPPARAMS none{};
-    if (SUCCEEDED(control->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) &&
-        SUCCEEDED(control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr,
-                                  nullptr)))
+    if (SUCCEEDED(invoke(control, property, DISPATCH_PROPERTYGET, {}, &value)))
       VariantChangeType(&value, &value, 0, VT_BSTR);
     text += narrow(property) + "=" + (V_VT(&value) == VT_BSTR ? bstrText(V_BSTR(&value)) : "?") + " ";
     VariantClear(&value);

@@ -45,15 +45,7 @@ struct Received {
 // values in the arguments or disconnect itself.
 class EventSink final : public Unknown<IDispatch> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID___Corvane) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
+  void* more(REFIID riid) override { return riid == DIID___Corvane ? static_cast<IDispatch*>(this) : nullptr; }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
