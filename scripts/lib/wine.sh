@@ -8,7 +8,9 @@
 # product. Its programs run under Wine's loader of that width, in the same win64
 # prefix: the 32-bit ones see syswow64 and the registry's 32-bit view, so a
 # regsvr32 or cscript started here is the one of that width too. Every result
-# line names the build.
+# line names the build. CORVANE_WIN32_EMULATE=1 runs the 32-bit programs under
+# qemu-i386 (scripts/lib/wine32-emulated.sh), for a kernel that does not run
+# them: each takes a minute or two more to start, which every time limit allows.
 #
 # A suite run on its own makes a fresh, throw-away prefix. Under
 # scripts/wine-suites.sh every suite works in the one prefix that the runner made
@@ -32,6 +34,10 @@ wine_use_build() {  # win32|win64 [folder]
     win32) wine=/usr/lib/wine/wine wine_compiler=i686-w64-mingw32-g++-posix ;;
     *) echo "CORVANE_WINE_BUILD is win32 or win64, not '$wine_arch'" >&2; exit 2 ;;
   esac
+  wine_allowance=0  # seconds more for a program to start
+  if [[ $wine_arch == win32 && -n ${CORVANE_WIN32_EMULATE:-} ]]; then
+    wine=$wine_root/scripts/lib/wine32-emulated.sh wine_allowance=300
+  fi
   wine_build=${2:-$wine_root/build/$wine_arch}
   wine_bin=$wine_build/tests/wine  # the helper programs of the build
 }
@@ -69,7 +75,7 @@ wine_path() {  # unix path -> the same file as Wine's programs see it
 wine_run() {  # seconds log program arguments...
   local seconds=$1 log=$2
   shift 2
-  timeout "$seconds" "$wine" "$@" >"$log" 2>&1 </dev/null
+  timeout $((seconds + wine_allowance)) "$wine" "$@" >"$log" 2>&1 </dev/null
 }
 
 wine_start_server() {
@@ -122,14 +128,24 @@ wine_runs_build() {
   # Not through timeout, which hands a file the kernel refuses to sh: --version
   # neither waits nor starts a wineserver.
   answer=$("$wine" --version 2>&1 </dev/null) && return 0
-  wine_problem+=" this kernel does not run 32-bit x86 programs ($wine --version: ${answer##*: })"
+  if [[ -n ${CORVANE_WIN32_EMULATE:-} ]]; then
+    wine_problem+=" emulation does not start ($wine --version: ${answer##*: })"
+  else
+    wine_problem+=" this kernel does not run 32-bit x86 programs ($wine --version: ${answer##*: };"
+    wine_problem+=" CORVANE_WIN32_EMULATE=1 runs them, slowly, under qemu-i386)"
+  fi
   return 1
 }
 
 wine_boot() {
   mkdir -p "$WINEPREFIX"
   wine_start_server
-  timeout 300 "$wine64" wineboot -i >"$wine_state/wineboot.log" 2>&1 </dev/null
+  if [[ -n ${CORVANE_WIN32_EMULATE:-} ]]; then  # its 32-bit half fills syswow64
+    CORVANE_EMULATED_LOADER=$wine64 timeout 1200 "$wine_root/scripts/lib/wine32-emulated.sh" wineboot -i \
+      >"$wine_state/wineboot.log" 2>&1 </dev/null
+  else
+    timeout 300 "$wine64" wineboot -i >"$wine_state/wineboot.log" 2>&1 </dev/null
+  fi
 }
 
 # Stops everything the prefix's owner started and removes its folder.
@@ -327,6 +343,7 @@ wine_with_display() {  # seconds log program arguments...
   wine_stop_server
   wine_start_server
   # The time limit is inside, so xvfb-run always ends its X server itself.
+  seconds=$((seconds + wine_allowance))
   timeout $((seconds + 60)) xvfb-run -a -s "-screen 0 800x600x24" timeout "$seconds" "$wine" "$@" \
     >"$log" 2>&1 </dev/null
   status=$?

@@ -34,7 +34,7 @@ check() {
   local name=$1 want_code=$2 want_out=$3 want_err=$4
   shift 4
   local out=$work/$name.out err=$work/$name.err want=$work/$name.want code problems=
-  (cd "$here/selftest" && timeout 60 "$wine" "C:\\$host\\scripthost.exe" "$@" >"$out" 2>"$err" </dev/null)
+  (cd "$here/selftest" && timeout $((60 + wine_allowance)) "$wine" "C:\\$host\\scripthost.exe" "$@" >"$out" 2>"$err" </dev/null)
   code=$?
   if [[ -n $want_out ]]; then printf '%s\n' "$want_out" >"$want"; else : >"$want"; fi
 
