@@ -6,7 +6,7 @@
 # Usage: bash scripts/docs-pictures.sh        (needs the win64 build, Wine, Xvfb, ImageMagick)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-shots=${CORVANE_WIN64_BUILD:-$root/build/win64}/screenshots
+shots=${CORVANE_WINE_BUILD_DIR:-$root/build/win64}/screenshots
 pictures=$root/docs/pictures
 
 rm -f "$shots"/{form,pagPOP3,pagSMTP}.png

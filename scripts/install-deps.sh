@@ -12,8 +12,12 @@ packages=(
   dovecot-core dovecot-pop3d postfix curl
 )
 
+# Wine's 32-bit loader, for the 32-bit build (the product) under Wine; it needs
+# the i386 architecture, which is added first.
+wine32=wine32:i386
+
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "$wine32"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
@@ -39,8 +43,17 @@ fi
 
 # Another install may hold the dpkg lock: wait for it rather than fail.
 apt=(apt-get -o DPkg::Lock::Timeout=900)
+dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 $SUDO "${apt[@]}" update -qq </dev/null
-$SUDO "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+others=()
+for p in "${missing[@]}"; do [ "$p" = "$wine32" ] || others+=("$p"); done
+[ ${#others[@]} -eq 0 ] || $SUDO "${apt[@]}" install -y -qq --no-install-recommends "${others[@]}" </dev/null
+if [ ${#others[@]} -lt ${#missing[@]} ] &&
+  ! $SUDO "${apt[@]}" install -y -qq --no-install-recommends "$wine32" </dev/null >/tmp/corvane-wine32-install.log 2>&1; then
+  echo "install-deps: $wine32 cannot be installed, so the 32-bit build cannot be tested under Wine" \
+    "(apt-get's output: /tmp/corvane-wine32-install.log)" >&2
+  exit 1
+fi
 
 if [ -n "$own_policy" ]; then
   $SUDO rm -f "$policy"

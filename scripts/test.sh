@@ -26,5 +26,7 @@ for preset in win32 win64; do
 done
 
 # Every Wine suite (scripts/wine-*test.sh and the script host's self-test) in one
-# Wine prefix.
-bash scripts/wine-suites.sh
+# Wine prefix, for the 64-bit build and the 32-bit one. A kernel without 32-bit
+# support cannot run the latter at all: then the run says so in one line
+# ("# NOT TESTED: win32: ...") and goes on with the 64-bit build.
+CORVANE_WIN32_OPTIONAL=1 bash scripts/wine-suites.sh

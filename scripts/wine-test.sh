@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
-# Tests the COM server corvane.ocx under Wine: registers the 64-bit OCX in a Wine
-# prefix, checks the keys it writes, drives the MIME class from VBScript and
-# JScript through cscript and from a small C++ client (tests/wine/server),
-# unregisters it and checks that HKEY_CLASSES_ROOT is exactly as it was before.
+# Tests the COM server corvane.ocx under Wine: registers the OCX of the build under
+# test (scripts/lib/wine.sh) in a Wine prefix, checks the keys it writes, drives
+# the MIME class from VBScript and JScript through cscript and from a small C++
+# client (tests/wine/server), unregisters it and checks that HKEY_CLASSES_ROOT is
+# exactly as it was before. Registry, cscript and client are of the build's width.
 # Usage: bash scripts/wine-test.sh     (KEEP=1 keeps the prefix and the logs)
-# The type library of the 32-bit product, build/win32/corvane.ocx, is checked too
-# when that build exists.
+# The type library of the other width's build is checked too when that build exists.
 set -uo pipefail
 source "$(dirname "$0")/lib/wine.sh"
 
 tests=$wine_root/tests/wine/server
-compiler=x86_64-w64-mingw32-g++-posix
 
 wine_begin server
 wine_build corvane_ocx
@@ -47,7 +46,7 @@ for key in "CLSID\\$mime\\InprocServer32]" "prjCorvane.MIME\\CLSID]" \
   "CLSID\\$control\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}]" \
   "CLSID\\$control\\TypeLib]" "prjCorvane.Corvane\\CLSID]" \
   "CLSID\\${pages[0]}\\InprocServer32]" "CLSID\\${pages[1]}\\InprocServer32]" \
-  'TypeLib\{BB374CF0-7650-45D9-BE79-77FA82F6B08D}\1.0\0\win64]'; do
+  "TypeLib\\{BB374CF0-7650-45D9-BE79-77FA82F6B08D}\\1.0\\0\\$wine_arch]"; do
   if grep -qiF "> [HKEY_CLASSES_ROOT\\$key" "$work/registered.diff"; then  # key names ignore case
     pass "registration writes $key"
   else
@@ -82,19 +81,18 @@ for script in "$tests"/*.vbs "$tests"/*.js; do
   wine_checks "$(basename "$script")" 120 cscript //nologo "$(wine_path "$(wine_script "$script")")"
 done
 
-if timeout 300 "$compiler" -std=c++20 -Wall -Wextra -Werror -I "$wine_build/src/windows" -I "$wine_root/tests/wine" \
-  "$tests/server_check.cpp" -o "$work/server_check.exe" -static -lole32 -loleaut32 -luuid \
-  >"$work/compile.log" 2>&1; then
-  product=()
-  if [[ -f $wine_root/build/win32/corvane.ocx ]]; then
-    cp "$wine_root/build/win32/corvane.ocx" "$work/corvane32.ocx"
-    product=("$(wine_path "$work/corvane32.ocx")")
+if wine_compile_server_check "$work/server_check.exe"; then
+  other=win32 others=()
+  [[ $wine_arch == win32 ]] && other=win64
+  if [[ -f $wine_root/build/$other/corvane.ocx ]]; then
+    cp "$wine_root/build/$other/corvane.ocx" "$work/corvane-$other.ocx"
+    others=("$(wine_path "$work/corvane-$other.ocx")")
   else
-    echo "# build/win32/corvane.ocx not built: its type library is not checked"
+    echo "# build/$other/corvane.ocx not built: its type library is not checked"
   fi
-  wine_checks server_check 120 "$work/server_check.exe" "${product[@]}"
+  wine_checks server_check 120 "$work/server_check.exe" "${others[@]}"
 else
-  fail "server_check.cpp compiles" "$work/compile.log"
+  fail "server_check.cpp compiles" "$work/server_check.exe.log"
 fi
 
 if wine_run 60 "$work/unregister.log" regsvr32 /u /s "$ocx"; then

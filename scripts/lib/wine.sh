@@ -1,8 +1,16 @@
 # shellcheck shell=bash
 # The harness of the Wine test suites, sourced by each of them: a Wine prefix with
-# its wineserver, the build of the win64 programs a suite needs, checks counted
-# into "N passed, M failed", a test certificate authority trusted inside the
-# prefix, the loopback servers, and the clean-up.
+# its wineserver, the build of the programs a suite needs, checks counted into
+# "N passed, M failed", a test certificate authority trusted inside the prefix,
+# the loopback servers, and the clean-up.
+#
+# CORVANE_WINE_BUILD names the build under test: win64 (the default) or win32, the
+# product. Its programs run under Wine's loader of that width, in the same win64
+# prefix: the 32-bit ones see syswow64 and the registry's 32-bit view, so a
+# regsvr32 or cscript started here is the one of that width too. Every result
+# line names the build. CORVANE_WIN32_EMULATE=1 runs the 32-bit programs under
+# qemu-i386 (scripts/lib/wine32-emulated.sh), for a kernel that does not run
+# them: each takes a minute or two more to start, which every time limit allows.
 #
 # A suite run on its own makes a fresh, throw-away prefix. Under
 # scripts/wine-suites.sh every suite works in the one prefix that the runner made
@@ -11,13 +19,29 @@
 # Every Wine program runs with a time limit and its output in a file, never in a
 # pipe: Wine's background processes inherit the output and could hold a pipe open
 # for ever. KEEP=1 keeps the folder (prefix, certificates, logs) for a look
-# afterwards. CORVANE_WIN64_BUILD names another win64 build folder.
+# afterwards. CORVANE_WINE_BUILD_DIR names another build folder of that width.
 
 wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-wine=/usr/lib/wine/wine64
+wine64=/usr/lib/wine/wine64  # boots the prefix, whichever build is under test
 wineserver=/usr/lib/wine/wineserver
-wine_build=${CORVANE_WIN64_BUILD:-$wine_root/build/win64}
-wine_bin=$wine_build/tests/wine  # the helper programs of the win64 build
+
+# Points the harness at a build: its folder, its helper programs, the loader and
+# the compiler of its width.
+wine_use_build() {  # win32|win64 [folder]
+  wine_arch=$1
+  case $wine_arch in
+    win64) wine=$wine64 wine_compiler=x86_64-w64-mingw32-g++-posix ;;
+    win32) wine=/usr/lib/wine/wine wine_compiler=i686-w64-mingw32-g++-posix ;;
+    *) echo "CORVANE_WINE_BUILD is win32 or win64, not '$wine_arch'" >&2; exit 2 ;;
+  esac
+  wine_allowance=0  # seconds more for a program to start
+  if [[ $wine_arch == win32 && -n ${CORVANE_WIN32_EMULATE:-} ]]; then
+    wine=$wine_root/scripts/lib/wine32-emulated.sh wine_allowance=300
+  fi
+  wine_build=${2:-$wine_root/build/$wine_arch}
+  wine_bin=$wine_build/tests/wine  # the helper programs of the build
+}
+wine_use_build "${CORVANE_WINE_BUILD:-win64}" "${CORVANE_WINE_BUILD_DIR:-}"
 
 export WINEDEBUG=-all LC_ALL=C WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY  # nothing may open a window, except through wine_with_display
@@ -27,12 +51,12 @@ failed=0
 
 pass() {  # what
   passed=$((passed + 1))
-  echo "ok - $1"
+  echo "ok - $wine_arch: $1"
 }
 
 fail() {  # what [log to show]
   failed=$((failed + 1))
-  echo "not ok - $1"
+  echo "not ok - $wine_arch: $1"
   if [[ -n ${2:-} && -s $2 ]]; then tail -n 30 "$2" | sed 's/^/    /'; fi
   return 0
 }
@@ -51,7 +75,7 @@ wine_path() {  # unix path -> the same file as Wine's programs see it
 wine_run() {  # seconds log program arguments...
   local seconds=$1 log=$2
   shift 2
-  timeout "$seconds" "$wine" "$@" >"$log" 2>&1 </dev/null
+  timeout $((seconds + wine_allowance)) "$wine" "$@" >"$log" 2>&1 </dev/null
 }
 
 wine_start_server() {
@@ -68,9 +92,10 @@ wine_stop_server() {
 # one or the shared one. Prints the summary and sets the exit status at the end.
 wine_begin() {  # name
   local name=$1
-  for program in "$wine" "$wineserver"; do
+  for program in "$wine64" "$wineserver"; do
     [[ -x $program ]] || { echo "$name: $program not found (install wine64)" >&2; exit 2; }
   done
+  wine_runs_build || { echo "$name: $wine_problem" >&2; exit 2; }
   if [[ -n ${CORVANE_WINE_SHARED:-} ]]; then
     wine_state=$CORVANE_WINE_SHARED
     wine_owner=
@@ -78,7 +103,7 @@ wine_begin() {  # name
     wine_state=$(mktemp -d "/tmp/corvane-wine-$name.XXXXXX") || exit 2
     wine_owner=1
   fi
-  work=$wine_state/$name
+  work=$wine_state/$name-$wine_arch
   mkdir -p "$work"
   export WINEPREFIX=$wine_state/prefix
   trap wine_end EXIT
@@ -88,10 +113,39 @@ wine_begin() {  # name
   fi
 }
 
+# Whether this machine runs the build's programs; says why not in wine_problem.
+# The 32-bit ones need wine32 (scripts/install-deps.sh) and a kernel that runs
+# 32-bit x86 programs: a kernel without IA-32 emulation refuses Wine's 32-bit
+# loader ("Exec format error").
+wine_runs_build() {
+  [[ $wine_arch == win32 ]] || return 0
+  wine_problem="the 32-bit build cannot run here:"
+  if [[ ! -e $wine ]]; then
+    wine_problem+=" $wine is missing (wine32:i386 is not installed; see scripts/install-deps.sh)"
+    return 1
+  fi
+  local answer
+  # Not through timeout, which hands a file the kernel refuses to sh: --version
+  # neither waits nor starts a wineserver.
+  answer=$("$wine" --version 2>&1 </dev/null) && return 0
+  if [[ -n ${CORVANE_WIN32_EMULATE:-} ]]; then
+    wine_problem+=" emulation does not start ($wine --version: ${answer##*: })"
+  else
+    wine_problem+=" this kernel does not run 32-bit x86 programs ($wine --version: ${answer##*: };"
+    wine_problem+=" CORVANE_WIN32_EMULATE=1 runs them, slowly, under qemu-i386)"
+  fi
+  return 1
+}
+
 wine_boot() {
   mkdir -p "$WINEPREFIX"
   wine_start_server
-  wine_run 300 "$wine_state/wineboot.log" wineboot -i
+  if [[ -n ${CORVANE_WIN32_EMULATE:-} ]]; then  # its 32-bit half fills syswow64
+    CORVANE_EMULATED_LOADER=$wine64 timeout 1200 "$wine_root/scripts/lib/wine32-emulated.sh" wineboot -i \
+      >"$wine_state/wineboot.log" 2>&1 </dev/null
+  else
+    timeout 300 "$wine64" wineboot -i >"$wine_state/wineboot.log" 2>&1 </dev/null
+  fi
 }
 
 # Stops everything the prefix's owner started and removes its folder.
@@ -117,15 +171,23 @@ wine_end() {
   exit 1
 }
 
-# Builds targets of the win64 build, configuring the default build folder first
+# Builds targets of the build under test, configuring its default folder first
 # when it has never been configured.
 wine_build() {  # targets...
   local log=$work/build.log
   if [[ ! -f $wine_build/build.ninja ]]; then
-    [[ -z ${CORVANE_WIN64_BUILD:-} ]] || give_up "a configured build in $wine_build"
-    (cd "$wine_root" && timeout 600 cmake --preset win64) >"$log" 2>&1 || give_up "cmake --preset win64" "$log"
+    [[ $wine_build == "$wine_root/build/$wine_arch" ]] || give_up "a configured build in $wine_build"
+    (cd "$wine_root" && timeout 600 cmake --preset "$wine_arch") >"$log" 2>&1 ||
+      give_up "cmake --preset $wine_arch" "$log"
   fi
   timeout 1800 cmake --build "$wine_build" -j2 --target "$@" >"$log" 2>&1 || give_up "building $*" "$log"
+}
+
+# Compiles tests/wine/server/server_check.cpp, a client of the build's width, to
+# `exe`; the compiler's output goes to exe.log.
+wine_compile_server_check() {  # exe
+  timeout 300 "$wine_compiler" -std=c++20 -Wall -Wextra -Werror -I "$wine_build/src/windows" -I "$wine_root/tests/wine" \
+    "$wine_root/tests/wine/server/server_check.cpp" -o "$1" -static -lole32 -loleaut32 -luuid >"$1.log" 2>&1
 }
 
 # Runs a test program that prints "ok - ..." and "not ok - ..." per check and ends
@@ -219,7 +281,6 @@ wine_servers() {
   if [[ ! -s $pki/ports ]]; then
     mkdir -p "$pki"
     wine_make_certificates "$pki" || give_up "test certificates (openssl)" "$pki/openssl.log"
-    wine_trust_ca "$pki/ca.pem"
     (cd "$wine_root" && cmake --preset native && cmake --build --preset native -j2 --target corvane_loopback) \
       >"$pki/loopback-build.log" 2>&1 || give_up "building corvane_loopback" "$pki/loopback-build.log"
     "$wine_root/build/native/tests/servers/corvane_loopback" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
@@ -232,6 +293,11 @@ wine_servers() {
       sleep 0.1
     done
     [[ -s $pki/ports ]] || give_up "the loopback servers start" "$pki/servers.log"
+  fi
+  # Once per width: a 32-bit program may read the registry's other view.
+  if [[ ! -e $pki/trusted-$wine_arch ]]; then
+    wine_trust_ca "$pki/ca.pem"
+    : >"$pki/trusted-$wine_arch"
   fi
   wine_servers_log=$pki/servers.log
   while read -r name port; do printf -v "port_$name" %s "$port"; done <"$pki/ports"
@@ -246,18 +312,25 @@ wine_trust_ca() {  # pem
     give_up "trusting $1 in the prefix" "$work/trust.log"
 }
 
-# Registers build/win64's corvane.ocx (a copy in $work) for the rest of the suite,
+# Registers the build's corvane.ocx (a copy in $work) for the rest of the suite,
 # and unregisters it at the end.
+wine_registered=()  # "width work" of each registration, for the end
 wine_register_ocx() {
   cp "$wine_build/corvane.ocx" "$work/corvane.ocx"
-  wine_ocx=$(wine_path "$work/corvane.ocx")
-  wine_run 60 "$work/register.log" regsvr32 /s "$wine_ocx" || give_up "regsvr32 registers corvane.ocx" "$work/register.log"
-  wine_at_end wine_unregister_ocx
+  wine_run 60 "$work/register.log" regsvr32 /s "$(wine_path "$work/corvane.ocx")" ||
+    give_up "regsvr32 registers corvane.ocx" "$work/register.log"
+  [[ ${#wine_registered[@]} -gt 0 ]] || wine_at_end wine_unregister_ocx
+  wine_registered+=("$wine_arch $work")
 }
 
 wine_unregister_ocx() {
-  wine_run 60 "$work/unregister.log" regsvr32 /u /s "$wine_ocx" ||
-    fail "regsvr32 /u unregisters corvane.ocx" "$work/unregister.log"
+  local entry
+  for entry in "${wine_registered[@]}"; do
+    wine_use_build "${entry%% *}"
+    work=${entry#* }
+    wine_run 60 "$work/unregister.log" regsvr32 /u /s "$(wine_path "$work/corvane.ocx")" ||
+      fail "regsvr32 /u unregisters corvane.ocx" "$work/unregister.log"
+  done
 }
 
 # Runs a Wine program on an X display of its own (Xvfb), for checks of what must
@@ -270,6 +343,7 @@ wine_with_display() {  # seconds log program arguments...
   wine_stop_server
   wine_start_server
   # The time limit is inside, so xvfb-run always ends its X server itself.
+  seconds=$((seconds + wine_allowance))
   timeout $((seconds + 60)) xvfb-run -a -s "-screen 0 800x600x24" timeout "$seconds" "$wine" "$@" \
     >"$log" 2>&1 </dev/null
   status=$?

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The script host's own tests, under Wine.
 #
-#   tests/wine/scripthost/selftest.sh [build folder]     (default: build/win64)
+#   tests/wine/scripthost/selftest.sh [build folder]     (default: build/win64, or
+#                                                      build/win32 with CORVANE_WINE_BUILD=win32)
 #
 # Builds scripthost.exe and the test event source in that (configured) folder,
 # registers the event source in a Wine prefix (see scripts/lib/wine.sh), runs each
@@ -12,16 +13,17 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 if [[ -n ${1:-} ]]; then
-  CORVANE_WIN64_BUILD=$(cd "$1" && pwd) || exit 2
-  export CORVANE_WIN64_BUILD
+  CORVANE_WINE_BUILD_DIR=$(cd "$1" && pwd) || exit 2
+  export CORVANE_WINE_BUILD_DIR
 fi
 source "$here/../../../scripts/lib/wine.sh"
 
 wine_begin scripthost
 wine_build scripthost scripthost_event_source
-mkdir -p "$WINEPREFIX/drive_c/scripthost"
-cp "$wine_build/scripthost.exe" "$wine_build/tests/wine/scripthost/event_source.dll" "$WINEPREFIX/drive_c/scripthost/"
-wine_run 60 "$work/regsvr32.log" regsvr32 /s 'C:\scripthost\event_source.dll' ||
+host=scripthost-$wine_arch  # each build's copy, both registered in a shared prefix
+mkdir -p "$WINEPREFIX/drive_c/$host"
+cp "$wine_build/scripthost.exe" "$wine_build/tests/wine/scripthost/event_source.dll" "$WINEPREFIX/drive_c/$host/"
+wine_run 60 "$work/regsvr32.log" regsvr32 /s "C:\\$host\\event_source.dll" ||
   give_up "the test event source registers" "$work/regsvr32.log"
 
 # check NAME EXIT_CODE STDOUT STDERR_PART [SCRIPT ARGS...]
@@ -32,7 +34,7 @@ check() {
   local name=$1 want_code=$2 want_out=$3 want_err=$4
   shift 4
   local out=$work/$name.out err=$work/$name.err want=$work/$name.want code problems=
-  (cd "$here/selftest" && timeout 60 "$wine" 'C:\scripthost\scripthost.exe' "$@" >"$out" 2>"$err" </dev/null)
+  (cd "$here/selftest" && timeout $((60 + wine_allowance)) "$wine" "C:\\$host\\scripthost.exe" "$@" >"$out" 2>"$err" </dev/null)
   code=$?
   if [[ -n $want_out ]]; then printf '%s\n' "$want_out" >"$want"; else : >"$want"; fi
 

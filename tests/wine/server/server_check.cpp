@@ -4,6 +4,9 @@
 // through the vtable, and the rule that lets the DLL unload. Runs in a Wine prefix
 // where the OCX is registered. Prints "ok - ..." / "not ok - ..." lines and ends
 // with "RESULT PASS" or "RESULT FAIL".
+//   server_check [OCX...]        the checks; each OCX file's type library is read too
+//   server_check --served OCX    only this: the control created here comes from OCX
+//                                (both widths registered at once, each for its own)
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -361,11 +364,32 @@ void checkUnloadRule() {
 
 }  // namespace
 
+// The module that serves the control to a client of this width.
+void checkServedFrom(const char* expected) {
+  IUnknown* control = nullptr;
+  const HRESULT hr =
+      CoCreateInstance(CLSID_Corvane, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&control));
+  wchar_t path[MAX_PATH] = {};
+  HMODULE module = nullptr;
+  if (control && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                    *reinterpret_cast<LPCWSTR*>(control), &module))
+    GetModuleFileNameW(module, path, MAX_PATH);
+  if (control) control->Release();
+  const std::string served = narrow(path);
+  check("a " + std::to_string(8 * sizeof(void*)) + "-bit client gets the control from " + expected,
+        SUCCEEDED(hr) && _stricmp(served.c_str(), expected) == 0, hex(hr) + " " + served);
+}
+
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line reaches the log, even if a check crashes
   if (FAILED(CoInitialize(nullptr))) {
     std::printf("RESULT FAIL CoInitialize\n");
     return 1;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--served") == 0) {
+    checkServedFrom(argv[2]);
+    CoUninitialize();
+    return finish();
   }
   ITypeLib* registered = nullptr;
   HRESULT hr = LoadRegTypeLib(LIBID_prjCorvane, 1, 0, LOCALE_NEUTRAL, &registered);
@@ -374,7 +398,7 @@ int main(int argc, char** argv) {
     checkTypeLibrary(registered, "(registered) ");
     registered->Release();
   }
-  // Another build's OCX (the 32-bit product) is read as a file: its code cannot run here.
+  // The other width's OCX is read as a file: its code cannot run in this process.
   for (int i = 1; i < argc; ++i) {
     ITypeLib* other = nullptr;
     const std::wstring path(argv[i], argv[i] + std::strlen(argv[i]));
