@@ -28,6 +28,13 @@ namespace corvane::fuzz {
 // One character per byte, as the native host's ISO-8859-1 reads them.
 inline std::u16string Widen(std::string_view bytes) { return std::u16string(bytes.begin(), bytes.end()); }
 
+// A value that would break the command or header line it is written into.
+inline bool BreaksItsLine(std::u16string_view value) {
+  for (const char16_t c : value)
+    if (c == u'\r' || c == u'\n' || c == u'\0') return true;
+  return false;
+}
+
 inline void Show(const char* what, std::u16string_view text) {
   std::fprintf(stderr, "%s: '%s'\n", what, Utf8(text).c_str());
 }
