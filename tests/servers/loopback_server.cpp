@@ -230,6 +230,20 @@ std::string Verb(const std::string& line) {
   return verb;
 }
 
+// Hands each line the client sends (without its CR LF) to `take`, until `take`
+// returns false or the client goes.
+void ReadLines(ServerConnection& connection, const std::function<bool(const std::string&)>& take) {
+  std::string received;
+  for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
+    received += data;
+    for (size_t end; (end = received.find("\r\n")) != std::string::npos;) {
+      const std::string line = received.substr(0, end);
+      received.erase(0, end + 2);
+      if (!take(line)) return;
+    }
+  }
+}
+
 // Misbehaves in place of `answer`; false when the connection is to end.
 bool Misbehave(ServerConnection& connection, Fault fault, const std::string& answer) {
   switch (fault) {
@@ -276,18 +290,12 @@ Behaviour FaultyPeer(Protocol protocol, Fault fault, std::string at) {
     };
     if (!reply("")) return;
     bool inMessage = false;
-    std::string received;
-    for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
-      received += data;
-      for (size_t end; (end = received.find("\r\n")) != std::string::npos;) {
-        const std::string line = received.substr(0, end);
-        received.erase(0, end + 2);
-        if (inMessage && line != ".") continue;
-        const std::string verb = inMessage ? "." : Verb(line);
-        inMessage = verb == "DATA";
-        if (!reply(verb)) return;
-      }
-    }
+    ReadLines(connection, [&](const std::string& line) {
+      if (inMessage && line != ".") return true;
+      const std::string verb = inMessage ? "." : Verb(line);
+      inMessage = verb == "DATA";
+      return reply(verb);
+    });
   };
 }
 
@@ -301,43 +309,35 @@ Behaviour Pop3SplitMailbox(std::function<void(const std::string&)> log) {
   return [log](ServerConnection& connection) {
     bool marked[kSplitMailboxSize + 1] = {};
     if (!connection.Write("+OK ready\r\n")) return;
-    std::string received;
-    for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
-      received += data;
-      for (size_t end; (end = received.find("\r\n")) != std::string::npos;) {
-        const std::string line = received.substr(0, end);
-        received.erase(0, end + 2);
-        const std::string verb = Verb(line);
-        const int n = verb.size() < line.size() ? std::atoi(line.c_str() + verb.size() + 1) : 0;
-        const bool exists = n >= 1 && n <= kSplitMailboxSize;
-        bool written;
-        if (verb == "STAT") {
-          int count = 0;
-          for (int k = 1; k <= kSplitMailboxSize; ++k) count += !marked[k];
-          written = connection.Write("+OK " + std::to_string(count) + " 200\r\n");
-        } else if (verb == "RETR" && exists && !marked[n]) {
-          const std::string message = SplitMailboxMessage(n);
-          const size_t firstLine = message.find("\r\n") + 2;
-          written = connection.Write("+OK " + std::to_string(message.size()) + " octets\r\n" +
-                                     message.substr(0, firstLine));
-          std::this_thread::sleep_for(std::chrono::milliseconds(50));
-          written = written && connection.Write(message.substr(firstLine) + ".\r\n");
-        } else if (verb == "DELE" && exists && !marked[n]) {
-          marked[n] = true;
-          written = connection.Write("+OK message " + std::to_string(n) + " deleted\r\n");
-        } else if (verb == "QUIT") {
-          for (int k = 1; k <= kSplitMailboxSize; ++k)
-            if (marked[k]) log("deleted " + std::to_string(k));
-          connection.Write("+OK bye\r\n");
-          return;
-        } else if (verb == "RETR" || verb == "DELE") {
-          written = connection.Write("-ERR no such message\r\n");
-        } else {
-          written = connection.Write("+OK\r\n");
-        }
-        if (!written) return;
+    ReadLines(connection, [&](const std::string& line) {
+      const std::string verb = Verb(line);
+      const int n = verb.size() < line.size() ? std::atoi(line.c_str() + verb.size() + 1) : 0;
+      const bool exists = n >= 1 && n <= kSplitMailboxSize;
+      if (verb == "STAT") {
+        int count = 0;
+        for (int k = 1; k <= kSplitMailboxSize; ++k) count += !marked[k];
+        return connection.Write("+OK " + std::to_string(count) + " 200\r\n");
       }
-    }
+      if (verb == "RETR" && exists && !marked[n]) {
+        const std::string message = SplitMailboxMessage(n);
+        const size_t firstLine = message.find("\r\n") + 2;
+        if (!connection.Write("+OK " + std::to_string(message.size()) + " octets\r\n" + message.substr(0, firstLine)))
+          return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return connection.Write(message.substr(firstLine) + ".\r\n");
+      }
+      if (verb == "DELE" && exists && !marked[n]) {
+        marked[n] = true;
+        return connection.Write("+OK message " + std::to_string(n) + " deleted\r\n");
+      }
+      if (verb == "QUIT") {
+        for (int k = 1; k <= kSplitMailboxSize; ++k)
+          if (marked[k]) log("deleted " + std::to_string(k));
+        connection.Write("+OK bye\r\n");
+        return false;
+      }
+      return connection.Write(verb == "RETR" || verb == "DELE" ? "-ERR no such message\r\n" : "+OK\r\n");
+    });
   };
 }
 
