@@ -180,17 +180,7 @@ size_t Dialogue::CollectAnswer(std::u16string& answer, std::u16string_view termi
     // Each piece is searched only where it could complete the terminator, so the
     // whole answer is read in time linear in its size.
     const size_t from = answer.size() < terminator.size() ? 0 : answer.size() - (terminator.size() - 1);
-    if (lastReply_.size() > longestReceived_ - answer.size()) {
-      overflow_ = Overflow::kTooLong;
-    } else {
-      try {
-        answer += lastReply_;
-      } catch (const std::bad_alloc&) {
-        overflow_ = Overflow::kOutOfMemory;
-      }
-    }
-    if (overflow_ != Overflow::kNone) {
-      std::u16string().swap(answer);  // what came so far is dropped with the connection
+    if (!Hold(answer, lastReply_)) {
       RefuseReceived(report);
       return std::u16string::npos;
     }
@@ -228,18 +218,21 @@ void Dialogue::TakeData() {
   Collect(text);
 }
 
-void Dialogue::Collect(const std::u16string& text) {
-  if (text.size() > longestReceived_ - recvBuffer_.size()) {
+void Dialogue::Collect(const std::u16string& text) { Hold(recvBuffer_, text); }
+
+bool Dialogue::Hold(std::u16string& into, const std::u16string& text) {
+  if (text.size() > longestReceived_ - into.size()) {
     overflow_ = Overflow::kTooLong;
   } else {
     try {
-      recvBuffer_ += text;
-      return;
+      into += text;
+      return true;
     } catch (const std::bad_alloc&) {
       overflow_ = Overflow::kOutOfMemory;
     }
   }
-  std::u16string().swap(recvBuffer_);
+  std::u16string().swap(into);  // what came so far is dropped with it
+  return false;
 }
 
 void Dialogue::RefuseReceived(bool report) {

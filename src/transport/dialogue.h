@@ -122,6 +122,9 @@ class Dialogue {
   void TakeData();
   // Appends to the received text, or drops it all once it would pass longestReceived_.
   void Collect(const std::u16string& text);
+  // Appends `text` to `into`; false, with `into` emptied and overflow_ saying why,
+  // when it would pass longestReceived_ or memory ran out.
+  bool Hold(std::u16string& into, const std::u16string& text);
   // Reports (when `report`) the refused received text and closes the connection.
   void RefuseReceived(bool report = true);
 
