@@ -41,13 +41,17 @@ run_suite() {  # suite
   fi
 }
 
+side_by_side_use() {  # build: the harness and $work for that build's half
+  wine_use_build "$1"
+  work=$wine_state/side-by-side-$1
+}
+
 # Both widths' corvane.ocx registered side by side, each width's client served
 # its own; both unregistered afterwards.
 side_by_side() {
   local build registered=()
   for build in win64 win32; do
-    wine_use_build "$build"
-    work=$wine_state/side-by-side-$build
+    side_by_side_use "$build"
     mkdir -p "$work"
     wine_build corvane_ocx
     cp "$wine_build/corvane.ocx" "$work/corvane.ocx"
@@ -58,8 +62,7 @@ side_by_side() {
     fi
   done
   for build in "${registered[@]}"; do
-    wine_use_build "$build"
-    work=$wine_state/side-by-side-$build
+    side_by_side_use "$build"
     if wine_compile_server_check "$work/server_check.exe"; then
       wine_checks side-by-side 120 "$work/server_check.exe" --served "$(wine_path "$work/corvane.ocx")"
     else
@@ -67,8 +70,7 @@ side_by_side() {
     fi
   done
   for build in "${registered[@]}"; do
-    wine_use_build "$build"
-    work=$wine_state/side-by-side-$build
+    side_by_side_use "$build"
     wine_run 60 "$work/unregister.log" regsvr32 /u /s "$(wine_path "$work/corvane.ocx")" ||
       fail "side by side: regsvr32 /u unregisters corvane.ocx" "$work/unregister.log"
   done
