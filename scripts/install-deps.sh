@@ -10,7 +10,7 @@ packages=(
   wine64 xvfb xauth python3 imagemagick
   clang libclang-rt-14-dev
   dovecot-core dovecot-pop3d postfix curl
-  qemu-user
+  qemu-user ccache
 )
 
 # Wine's 32-bit loader, for the 32-bit build (the product) under Wine; it needs

@@ -1,99 +1,183 @@
 #!/usr/bin/env bash
-# Plants one-line faults in the core one at a time and runs the native unit tests
-# against each: a fault the tests do not notice survives. Works on a copy of the
-# tree in a temporary folder (the work tree is never touched) with its own
-# incremental build. Prints "caught N/M" and the survivors; fails if any survive.
-#   scripts/mutants.sh [NAME...]     only the mutants named
+# The mutation guard: plants the faults of tests/mutants.txt one at a time in a
+# copy of the tree (build/mutants; the work tree is never touched) and runs the
+# suites from the cheapest up to the one each fault names, until one fails. A
+# fault that no suite notices survives. Prints one line per fault with the suite
+# that caught it, then "caught N/M"; fails if a fault survives or no longer
+# applies.
+#   scripts/mutants.sh [NAME...]          only the faults named
+#   scripts/mutants.sh --matrix [NAME...] every fault against every suite up to
+#                                         its own (which tests catch it alone)
+#   scripts/mutants.sh --generated N      also N faults made from the core's
+#                                         comparisons and ±1s (fixed seed),
+#                                         reported, not failed: some change nothing
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
-# name @@ file @@ text @@ replacement   (¶ stands for a line break; the text must
-# occur exactly once in the file)
-mutants=$(cat <<'LIST'
-find-start-off-by-one @@ src/text/fields.cpp @@ static_cast<size_t>(start - 1) @@ static_cast<size_t>(start)
-find-start-past-end @@ src/text/fields.cpp @@ if (start > static_cast<int32_t>(text.size())) @@ if (start >= static_cast<int32_t>(text.size()))
-split-skips-a-character @@ src/text/fields.cpp @@ p = e + d - 1; @@ p = e + d;
-rounding-half-away @@ src/text/fields.cpp @@ std::nearbyint(value) @@ std::round(value)
-number-keeps-line-feeds @@ src/text/fields.cpp @@ c == u'\t' || c == u'\n'; @@ c == u'\t';
-overflow-at-the-top @@ src/text/fields.cpp @@ rounded <= std::numeric_limits<Int>::max() @@ rounded < std::numeric_limits<Int>::max()
-match-skips-a-position @@ src/transport/dialogue.cpp @@ recvBuffer_.size() - expected.size() + 1; @@ recvBuffer_.size() - expected.size() + 2;
-quotes-201-characters @@ src/transport/dialogue.cpp @@ kQuotedLength = 200; @@ kQuotedLength = 201;
-said-keeps-line-end @@ src/transport/dialogue.cpp @@ lastSaid_.assign(line, 0, line.size() - lineEnd_.size()); @@ lastSaid_ = line;
-timeout-zero-times-out @@ src/transport/dialogue.cpp @@ if (timeout == 0 || ticksLeft_ > 0) { @@ if (ticksLeft_ > 0) {
-counters-from-the-late-tail @@ src/transport/dialogue.cpp @@ reply->erase(0, answer); @@ reply->erase(0, 0);
-retrieve-waits-for-ok @@ src/pop3/messages.cpp @@ dialogue_.Await(lineEnd); @@ dialogue_.Await(u"+OK");
-retrieve-ignores-err @@ src/pop3/messages.cpp @@ const size_t refusal = first->find(u"-ERR"); @@ const size_t refusal = first->starts_with(u"-ERR") ? 0 : std::u16string::npos;
-retrieve-leaves-message-after-err @@ src/pop3/messages.cpp @@ dialogue_.CollectAnswer(dropped, kPop3Terminator, reserve, false); @@ (void)dropped;
-retrieve-keeps-connection-mid-message @@ src/transport/dialogue.cpp @@ void Dialogue::Abandon() {¶  if (socket_.State() != Socket::kClosed) socket_.Close(); @@ void Dialogue::Abandon() {¶  (void)socket_;
-retrieve-trickles-for-ever @@ src/transport/dialogue.cpp @@ seconds > timeout && @@ seconds > 100 * timeout &&
-terminator-search-too-late @@ src/transport/dialogue.cpp @@ answer.size() - (terminator.size() - 1); @@ answer.size() - (terminator.size() - 2);
-retrieve-drops-last-line-end @@ src/pop3/messages.cpp @@ message.resize(end + 2); @@ message.resize(end);
-unstuffing-keeps-both-dots @@ src/pop3/reply.cpp @@ size_t write = found + 3; @@ size_t write = found + 4;
-pop3-default-port @@ src/pop3/session.cpp @@ IsSecured() ? 995 : 110 @@ IsSecured() ? 995 : 109
-busy-kept-after-failed-login @@ src/pop3/session.cpp @@ ws_->Close();¶  busy_ = false;¶  return false; @@ ws_->Close();¶  return false;
-smtp-default-port @@ src/smtp/session.cpp @@ IsSecured() ? 465 : 25 @@ IsSecured() ? 25 : 465
-dots-behind-bare-breaks @@ src/smtp/session.cpp @@ if (dot == 0 || text[dot - 1] == u'\r' || text[dot - 1] == u'\n') { @@ if (dot == 0) {
-bare-cr-not-refused @@ src/text/fields.cpp @@ kLineBreaking(u"\r\n\0", 3) @@ kLineBreaking(u"\n\0", 2)
-nul-not-refused @@ src/text/fields.cpp @@ kLineBreaking(u"\r\n\0", 3) @@ kLineBreaking(u"\r\n", 2)
-password-shown @@ src/text/fields.cpp @@ shown += secret ? u'*' : c; @@ shown += c;
-mail-from-blank @@ src/smtp/send_mime.cpp @@ u"MAIL FROM:" + sender @@ u"MAIL FROM: " + sender
-empty-sender-refused @@ src/smtp/send_mime.cpp @@ last - first + 1 < 0 @@ last - first + 1 <= 0
-base64-padding @@ src/mime/base64.cpp @@ if (rest == 1) out[2] = '='; @@ if (rest == 2) out[2] = '=';
-base64-line-break-after-last @@ src/mime/base64.cpp @@ return digits + 2 * (lines - 1); @@ return digits + 2 * lines;
-percent-single-digit @@ src/text/percent.cpp @@ code < 16 ? "%0" : "%" @@ code < 15 ? "%0" : "%"
-del-not-a-control @@ src/text/percent.cpp @@ (code < 32 || code >= 127) @@ (code < 32 || code > 127)
-content-add-resets-type @@ src/mime/mime.cpp @@ if (record.type.empty()) record.type = kDefaultTextType; @@ record.type = kDefaultTextType;
-address-one-bracket-enough @@ src/smtp/mime_facade.cpp @@ address.front() == u'<' && address.back() == u'>' @@ address.front() == u'<' || address.back() == u'>'
-port-after-last-colon @@ src/control/settings.cpp @@ value.find(u':') @@ value.rfind(u':')
-timeout-not-clamped @@ src/control/corvane.cpp @@ std::clamp<int16_t>(seconds, 0, 60) @@ std::clamp<int16_t>(seconds, 0, 600)
-LIST
-)
+matrix= generated=0 only=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --matrix) matrix=1 ;;
+    --generated) generated=$2; shift ;;
+    *) only+=("$1") ;;
+  esac
+  shift
+done
 
-only=("$@")
-work=$(mktemp -d /tmp/corvane-mutants.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-git ls-files -co --exclude-standard -z | tar --null -T - -cf - | tar -xf - -C "$work"
-cmake -S "$work" -B "$work/build" -G Ninja -DCORVANE_WERROR=OFF -DCMAKE_BUILD_TYPE= >/dev/null
-build() { ninja -C "$work/build" corvane_unit_tests >"$work/build.log" 2>&1; }
-run() { timeout 300 "$work/build/tests/corvane_unit_tests" --gtest_brief=1 >"$work/run.log" 2>&1; }
-build || { cat "$work/build.log"; exit 1; }
-run || { echo "the unit tests fail without any mutant:"; cat "$work/run.log"; exit 1; }
+ladder=(unit native mail docs)
+work=$root/build/mutants
+tree=$work/tree
+rm -rf "$tree"
+mkdir -p "$tree"
+git ls-files -co --exclude-standard -z | tar --null -T - -cf - | tar -xf - -C "$tree"
+if command -v ccache >/dev/null; then  # shares objects with the tree's own builds
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$root
+fi
 
-caught=0 total=0 survivors=() unbuilt=()
-while IFS= read -r entry; do
-  [ -n "$entry" ] || continue
-  name=${entry%% @@ *}
-  if [ ${#only[@]} -gt 0 ] && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
-  rest=${entry#* @@ }
-  file=${rest%% @@ *}
-  cp "$work/$file" "$work/original"
-  python3 - "$work/$file" "$rest" <<'PY' || { echo "mutant $name does not apply"; exit 1; }
+# Builds what a suite needs in the copy; quiet unless it fails.
+build() {  # suite
+  local preset=native targets=(corvane_unit_tests corvane_cpp_tests)
+  case $1 in
+    unit) ;;
+    native | mail | docs) targets=(all) ;;
+    wine-*) return 0 ;;  # each Wine suite builds what it runs
+  esac
+  [[ -f $tree/build/$preset/build.ninja ]] ||
+    (cd "$tree" && cmake --preset "$preset" -DCORVANE_WERROR=OFF) >"$work/configure.log" 2>&1
+  cmake --build "$tree/build/$preset" -j2 --target "${targets[@]}" >"$work/build.log" 2>&1
+}
+
+# Runs a suite in the copy: 0 when it passes.
+run() {  # suite
+  local b=$tree/build/native
+  case $1 in
+    unit) timeout 300 "$b/tests/corvane_unit_tests" --gtest_brief=1 && timeout 120 "$b/tests/corvane_cpp_tests" --gtest_brief=1 ;;
+    native) (cd "$b" && timeout 900 ctest -L 'integration|contract' --timeout 120) ;;
+    mail) (cd "$b" && timeout 900 ctest -L mail) ;;
+    docs) (cd "$b" && timeout 300 ctest -R docs_) ;;
+    wine-*) share_wine && timeout 1800 bash "$tree/scripts/wine-${1#wine-}-test.sh" </dev/null ;;
+  esac >"$work/run.log" 2>&1
+}
+
+# One Wine prefix, booted once, and one set of loopback servers for every Wine
+# suite of the run.
+share_wine() {
+  [[ -n ${CORVANE_WINE_SHARED:-} ]] && return 0
+  rm -rf "$work/wine" && mkdir -p "$work/wine"
+  (source "$tree/scripts/lib/wine.sh" && wine_state=$work/wine && export WINEPREFIX=$wine_state/prefix && wine_boot) ||
+    { echo "a Wine prefix does not boot"; return 1; }
+  export CORVANE_WINE_SHARED=$work/wine
+}
+end_wine() {
+  [[ -n ${CORVANE_WINE_SHARED:-} ]] || return 0
+  [[ -s $work/wine/servers.pid ]] && kill "$(cat "$work/wine/servers.pid")" 2>/dev/null
+  WINEPREFIX=$work/wine/prefix timeout 30 /usr/lib/wine/wineserver -k 2>/dev/null
+  return 0
+}
+trap end_wine EXIT
+
+# Passes unmutated once before the first fault is tried on it.
+declare -A sound=()
+ready() {  # suite
+  [[ -n ${sound[$1]:-} ]] && return 0
+  build "$1" || { echo "$1 does not build without any fault:"; tail -n 30 "$work/build.log"; exit 1; }
+  run "$1" || { echo "$1 fails without any fault:"; tail -n 30 "$work/run.log"; exit 1; }
+  sound[$1]=1
+}
+
+# The suites a fault in `file` meets, cheapest first, up to `own`: the Windows
+# shell compiles only into the OCX.
+suites_for() {  # file own
+  local s
+  if [[ $1 == src/windows/* || $2 == wine-* && $1 != src/* ]]; then echo "$2"; return; fi
+  for s in "${ladder[@]}"; do
+    echo "$s"
+    [[ $s == "$2" ]] && return
+  done
+  echo "$2"
+}
+
+plant() {  # file text replacement: exactly one occurrence
+  python3 - "$tree/$1" "$2" "$3" <<'PY'
 import sys
-path, rest = sys.argv[1], sys.argv[2]
-_, old, new = (part.replace('¶', '\n') for part in rest.split(' @@ '))
+path, old, new = sys.argv[1], sys.argv[2].replace('¶', '\n'), sys.argv[3].replace('¶', '\n')
 text = open(path, encoding='utf-8').read()
 if text.count(old) != 1:
     sys.exit(1)
 open(path, 'w', encoding='utf-8').write(text.replace(old, new))
 PY
-  total=$((total + 1))
-  if ! build; then
-    unbuilt+=("$name")
-    printf '%-30s does not build\n' "$name"
-  elif run; then
-    survivors+=("$name ($file)")
-    printf '%-30s SURVIVED\n' "$name"
-  else
-    caught=$((caught + 1))
-    failed=$(grep -c '^\[  FAILED  \]' "$work/run.log" || true)
-    printf '%-30s caught (%s failing tests)\n' "$name" "${failed:-timeout}"
-  fi
-  cp "$work/original" "$work/$file"
-done <<<"$mutants"
+}
 
+# Tries one fault; prints its line; returns 1 when it survives.
+try() {  # name own file text replacement
+  local name=$1 own=$2 file=$3 suite caughtBy=() verdict
+  for suite in $(suites_for "$file" "$own"); do ready "$suite"; done
+  cp "$tree/$file" "$work/original"
+  plant "$file" "$4" "$5" || { cp "$work/original" "$tree/$file"; echo "$name: does not apply to $file"; return 2; }
+  for suite in $(suites_for "$file" "$own"); do
+    if ! build "$suite"; then
+      caughtBy+=("$suite(build)")
+    elif ! run "$suite"; then
+      caughtBy+=("$suite")
+    else
+      continue
+    fi
+    [[ -n $matrix ]] || break
+  done
+  cp "$work/original" "$tree/$file"
+  touch "$tree/$file"
+  if [[ ${#caughtBy[@]} -eq 0 ]]; then verdict=SURVIVED; else verdict="caught by ${caughtBy[*]}"; fi
+  printf '%-36s %-44s %s\n' "$name" "$file" "$verdict"
+  [[ ${#caughtBy[@]} -gt 0 ]]
+}
+
+caught=0 total=0 survivors=() stale=()
+while IFS= read -r entry; do
+  [[ -z $entry || $entry == \#* ]] && continue
+  IFS=$'\x1f' read -r name own file text replacement <<<"${entry// @@ /$'\x1f'}"
+  if [[ ${#only[@]} -gt 0 && " ${only[*]} " != *" $name "* ]]; then continue; fi
+  total=$((total + 1))
+  status=0
+  try "$name" "$own" "$file" "$text" "$replacement" || status=$?
+  case $status in
+    0) caught=$((caught + 1)) ;;
+    1) survivors+=("$name") ;;
+    *) stale+=("$name") ;;
+  esac
+done <tests/mutants.txt
 echo "caught $caught/$total"
-[ ${#unbuilt[@]} -eq 0 ] || echo "did not build: ${unbuilt[*]}"
-if [ ${#survivors[@]} -ne 0 ]; then
-  printf 'survivor: %s\n' "${survivors[@]}"
-  exit 1
+
+if [[ $generated -gt 0 ]]; then
+  made=0 killed=0 lived=()
+  while IFS=$'\x1f' read -r name file text replacement; do
+    made=$((made + 1))
+    if try "$name" unit "$file" "$text" "$replacement"; then killed=$((killed + 1)); else lived+=("$name"); fi
+  done < <(python3 - "$generated" <<'PY'
+import random, re, subprocess, sys
+files = subprocess.run(['git', 'ls-files', 'src/text', 'src/mime', 'src/pop3', 'src/smtp', 'src/transport',
+                        'src/control', 'src/pages'], capture_output=True, text=True).stdout.split()
+swaps = [(' <= ', ' < '), (' < ', ' <= '), (' >= ', ' > '), (' > ', ' >= '), (' == ', ' != '),
+         (' != ', ' == '), (' + 1', ' + 2'), (' - 1', ' - 2'), (' && ', ' || '), (' || ', ' && ')]
+candidates = []
+for path in sorted(f for f in files if f.endswith('.cpp')):
+    text = open(path, encoding='utf-8').read()
+    for number, line in enumerate(text.splitlines(), 1):
+        code = line.split('//')[0]
+        if code.lstrip().startswith(('#', 'template')) or text.count(line) != 1:
+            continue
+        for old, new in swaps:
+            if old in code and '<<' not in code and '>>' not in code:
+                candidates.append((f'{path.split("/")[-1]}:{number}:{old.strip()}', path, line, line.replace(old, new, 1)))
+                break
+random.seed(7)
+for c in random.sample(candidates, min(int(sys.argv[1]), len(candidates))):
+    print('\x1f'.join(c))
+PY
+)
+  echo "generated: caught $killed/$made"
+  [[ ${#lived[@]} -eq 0 ]] || echo "generated survivors (read each: a change that alters nothing is not a gap): ${lived[*]}"
 fi
+
+[[ ${#stale[@]} -eq 0 ]] || { echo "no longer apply: ${stale[*]}"; exit 1; }
+[[ ${#survivors[@]} -eq 0 ]] || { echo "survived: ${survivors[*]}"; exit 1; }

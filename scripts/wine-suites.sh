@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every Wine suite in one Wine prefix, once for each build: the script host's
-# self-test, then each scripts/wine-*test.sh, for build/win64 and then for
+# Runs every Wine suite in one Wine prefix, once for each build: each
+# scripts/wine-*test.sh, for build/win64 and then for
 # build/win32, the product (scripts/lib/wine.sh, CORVANE_WINE_BUILD). Booting the
 # prefix and starting the loopback servers happen once; each suite still prints
 # its own "N passed, M failed", and the total comes last. After the two passes
@@ -90,7 +90,7 @@ done
 
 for build in "${runnable[@]}"; do
   wine_use_build "$build"
-  for suite in tests/wine/scripthost/selftest.sh scripts/wine-*test.sh; do
+  for suite in scripts/wine-*test.sh; do
     run_suite "$suite"
   done
 done

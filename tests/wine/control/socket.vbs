@@ -1,7 +1,8 @@
 ' The control as a raw text socket, driven from VBScript against the loopback
-' echo servers: plain and TLS round trips, the "Got" trace of the Debugger event,
-' waits for late data, a silent peer, a peer that closes, and handlers that let
-' go of their control.
+' echo servers, where the OCX differs from the core: typed results and by-reference
+' arguments, events that the application's loop delivers between calls, TLS
+' through the Windows channel, and handlers that let go of their control. The
+' socket's rules (reads, waits, closes) are the core's and tested there.
 ' Arguments: the plain echo port, the TLS echo port (certificate for localhost).
 ' Prints "ok - ..." / "not ok - ..." per check and ends with "RESULT PASS" or
 ' "RESULT FAIL"; a script that stops early prints no RESULT line.
@@ -42,7 +43,6 @@ Check "SocketOpen connects and returns the 16-bit integer -1", result = -1 And T
   TypeName(result) & " " & result
 Check "SocketOpen leaves the variables passed alone", host = "localhost" And port = plainPort And _
   TypeName(port) = "Integer", host & " " & TypeName(port) & " " & port
-Check "SocketOpen on an open socket returns 0", c.SocketOpen("localhost", plainPort) = 0, ""
 text = "hello" & vbCrLf
 result = c.SocketSend(text)
 Check "SocketSend returns -1 once the text has gone", result = -1 And TypeName(result) = "Integer", _
@@ -68,55 +68,18 @@ Check "the next SocketRead returns the text that collected", text = "LATER" & vb
 
 result = c.SocketClose
 Check "SocketClose returns -1 when closed", result = -1 And TypeName(result) = "Integer", TypeName(result) & " " & result
-Check "SocketClose on a closed socket returns -1", c.SocketClose = -1, ""
-Check "SocketSend on a closed socket returns 0", c.SocketSend("nobody") = 0, ""
-
-' --- The first read of a connection waits for data that comes late.
-traces = ""
-c.SocketOpen "localhost", plainPort
-c.SocketSend "LATER" & vbCrLf
-started = Timer
-text = c.SocketRead
-elapsed = Timer - started
-Check "the first SocketRead waits for the late echo", text = "LATER" & vbCrLf And elapsed > 0.1, _
-  Shown(text) & " after " & elapsed & " s"
-c.SocketClose
-
-' --- A silent peer: the read gives up after Timeout seconds.
-c.Debug_ = False
-traces = ""
-c.Timeout = 1
-c.SocketOpen "localhost", plainPort
-started = Timer
-text = c.SocketRead
-elapsed = Timer - started
-Check "SocketRead of a silent connection returns nothing after Timeout", text = "" And elapsed > 0.5 And elapsed < 3, _
-  Shown(text) & " after " & elapsed & " s"
-c.Timeout = 10
-
-' --- The peer closes the connection.
-c.SocketSend "QUIT" & vbCrLf
-text = c.SocketRead
-Check "the last echo before the peer closes arrives", text = "QUIT" & vbCrLf, Shown(text)
-WScript.Sleep 500
-Check "after the peer closed, SocketSend returns 0", c.SocketSend("late") = 0, ""
-Check "after the peer closed, SocketClose returns -1", c.SocketClose = -1, ""
-Check "the socket opens again", c.SocketOpen("localhost", plainPort) = -1, ""
-c.SocketClose
-Check "no trace while Debug_ is off", traces = "", Shown(traces)
 
 ' --- TLS: the secure switch, then a round trip.
-Check "IsSecured starts false", c.IsSecured = False, c.IsSecured
 c.IsSecured = True
 Check "IsSecured reports the socket's switch on", c.IsSecured = True, c.IsSecured
 c.Debug_ = True
 traces = ""
 Check "SocketOpen makes a TLS connection to localhost", c.SocketOpen("localhost", tlsPort) = -1, errors
-Check "SocketSend over TLS", c.SocketSend("secret" & vbCrLf) = -1, ""
+c.SocketSend "secret" & vbCrLf
 text = c.SocketRead
 Check "SocketRead over TLS returns the echo", text = "secret" & vbCrLf, Shown(text)
 Check "the trace shows the decrypted text", traces = "Got secret" & vbCrLf & "|", Shown(traces)
-Check "SocketClose of a TLS connection", c.SocketClose = -1, ""
+c.SocketClose
 c.IsSecured = False
 Check "with IsSecured off, the plain port works again", c.SocketOpen("localhost", plainPort) = -1, errors
 c.SocketClose

@@ -26,11 +26,6 @@ m.ContentAdd(2, "abc");
 check("ContentCount is 2", m.ContentCount === 2, m.ContentCount);
 check("header properties read back", m.Too === "Ops" && m.From === "Dev" && m.Subject === "Hi" && m.Notification === "Dev",
       [m.Too, m.From, m.Subject, m.Notification].join("|"));
-check("ContentAdd gives a part the default text type",
-      m.ContentType(1) === "text/plain; charset=ISO-8859-1; format=flowed" && m.ContentEncoding(2) === "8bit",
-      m.ContentType(1) + "|" + m.ContentEncoding(2));
-check("part gets outside 0..ContentCount are empty", m.ContentType(-1) === "" && m.ContentEncoding(3) === "",
-      m.ContentType(-1) + "|" + m.ContentEncoding(3));
 check("ContentAdd returns nothing", typeof m.ContentAdd(2, "abc") === "undefined", typeof m.ContentAdd(2, "abc"));
 check("GenerateMime takes a value for its by-reference parameter and returns -1", m.GenerateMime("") === -1, "");
 check("cc is a property of its own", (m.cc = "copy", m.cc === "copy"), m.cc);
@@ -40,13 +35,8 @@ check("ContentAdd with a negative id raises 0x800A0009 (error 9)", failure && fa
       failure && failure.number.toString(16));
 check("error 9 says subscript out of range", failure && failure.description === "Subscript out of range",
       failure && failure.description);
-check("the failed ContentAdd stored nothing", m.ContentCount === 2, m.ContentCount);
 
 failure = errorOf(function () { m.Send(); });
 check("an unknown member is error 438", failure && (failure.number & 0xFFFF) === 438, failure && failure.number);
-
-m.Clear();
-check("Clear empties the headers and the part table", m.Too === "" && m.Subject === "" && m.ContentCount === 0,
-      m.Too + "|" + m.ContentCount);
 
 finish();

@@ -1,3 +1,0 @@
-WScript.Echo("start");
-undefinedFunction();
-WScript.Echo("not reached");
