@@ -5,6 +5,7 @@
 // byte for byte, the peer's close, failures, TLS, the timer and pumps that sleep.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -26,15 +27,6 @@ using checks::narrow;
 struct Servers {
   int plain, tls, untrusted, wrongName, refused, tls10;
 };
-inline constexpr const char* kUsage =
-    "usage: corvane_contract <plain> <tls> <untrusted tls> <wrong-name tls> <refused> <tls 1.0 only>\n";
-
-inline bool parse(int argc, char** argv, Servers& servers) {
-  if (argc != 7) return false;
-  int* ports[] = {&servers.plain, &servers.tls, &servers.untrusted, &servers.wrongName, &servers.refused, &servers.tls10};
-  for (int i = 0; i < 6; ++i) *ports[i] = std::atoi(argv[i + 1]);
-  return true;
-}
 
 struct Platform {
   double (*cpuSeconds)();  // this process's CPU time so far
@@ -94,9 +86,11 @@ struct Recorder : SocketEvents {
   size_t count(char event) const { return static_cast<size_t>(std::count(order.begin(), order.end(), event)); }
   std::string error() const { return std::to_string(errorNumber) + " \"" + narrow(errorText) + "\""; }
 
-  bool connect(Host& host, const std::u16string& name, int port, bool secured) {
+  // `early`: the state Connect returned with, before any event.
+  bool connect(Host& host, const std::u16string& name, int port, bool secured, int16_t* early = nullptr) {
     socket->Secured(secured);
     socket->Connect(name, port);
+    if (early) *early = order.empty() ? socket->State() : -1;
     return pumpUntil(host, [&] { return socket->State() == Socket::kConnected || saw('E'); }, 15) &&
            socket->State() == Socket::kConnected;
   }
@@ -106,7 +100,6 @@ struct Recorder : SocketEvents {
     socket->SendData(line);
     return pumpUntil(host, [&] { return text.size() >= replySize || saw('E') || saw('C'); }, 15);
   }
-  bool echo(Host& host, const std::u16string& line) { return ask(host, line, line.size()) && text == line; }
 };
 
 // Connect, the echo, every byte value in a long transfer, the peer's close.
@@ -115,13 +108,9 @@ inline void echoSession(Host& host, int port, bool secured) {
   Recorder peer(host);
   check(kind + "a new socket is closed, and the local host has a name",
         peer.socket->State() == Socket::kClosed && !peer.socket->LocalHostName().empty());
-  peer.socket->Secured(secured);
-  peer.socket->Connect(u"localhost", port);
-  const int16_t early = peer.socket->State();
-  check(kind + "Connect returns at once, connecting", early != Socket::kClosed && early != Socket::kConnected &&
-        peer.order.empty(), std::to_string(early));
-  pumpUntil(host, [&] { return peer.socket->State() == Socket::kConnected || peer.saw('E'); }, 15);
-  if (peer.socket->State() != Socket::kConnected) return check(kind + "connects to localhost", false, peer.error());
+  int16_t early = -1;
+  if (!peer.connect(host, u"localhost", port, secured, &early)) return check(kind + "connect", false, peer.error());
+  check(kind + "Connect returns at once, connecting", early != Socket::kClosed && early != Socket::kConnected);
 
   // A character the host's character set lacks goes out as '?'.
   peer.socket->SendData(u"h\u0100llo\r\n");
@@ -151,7 +140,7 @@ inline void echoSession(Host& host, int port, bool secured) {
   std::u16string big;
   while (big.size() < 300000) big += hostCharset().charOf(static_cast<uint8_t>(big.size() % 256));
   peer.order.clear();
-  const bool whole = peer.echo(host, big);
+  const bool whole = peer.ask(host, big, big.size()) && peer.text == big;
   check(kind + "300000 characters of every byte value come back exactly", whole,
         std::to_string(peer.text.size()) + " received " + peer.error());
   const size_t lastProgress = peer.order.rfind('P'), complete = peer.order.find('S');
@@ -167,24 +156,23 @@ inline void echoSession(Host& host, int port, bool secured) {
   pumpFor(host, 0.3);
   check(kind + "what the peer sent before closing comes before Closed, which comes once",
         peer.text == u"QUIT\r\n" && peer.order.ends_with("DC") && peer.count('C') == 1, peer.order);
-  check(kind + "after the peer closed, the state stays non-zero until Close",
-        peer.stateAtClosed != Socket::kClosed && peer.socket->State() == peer.stateAtClosed,
-        std::to_string(peer.stateAtClosed));
+  const bool stays = peer.stateAtClosed != Socket::kClosed && peer.socket->State() == peer.stateAtClosed;
   peer.socket->Close();
-  check(kind + "Close brings the state to 0", peer.socket->State() == Socket::kClosed);
+  check(kind + "after the peer closed, the state stays non-zero until Close brings it to 0",
+        stays && peer.socket->State() == Socket::kClosed, std::to_string(peer.stateAtClosed));
 
   peer.order.clear();
   peer.socket->SendData(u"late\r\n");
   const bool quiet = peer.order.empty();
   pumpUntil(host, [&] { return peer.saw('E'); }, 3);
-  check(kind + "sending when closed fails from the next pump", quiet &&
-        peer.errorNumber == socket_error::kNotConnected, peer.error());
+  check(kind + "sending when closed fails from the next pump",
+        quiet && peer.errorNumber == socket_error::kNotConnected, peer.error());
 
   // A handler may pump again (a wait of the host's, a message box): the close
   // that waits behind the data must still come once, after it.
   Recorder nested(host);
   nested.onData = [&] { host.Pump(); };
-  if (!nested.connect(host, u"localhost", port, secured)) return check(kind + "nested: connect", false, nested.error());
+  nested.connect(host, u"localhost", port, secured);
   nested.socket->SendData(u"QUIT\r\n");
   pumpUntil(host, [&] { return nested.saw('S'); }, 10);
   sleepFor(0.3);  // the echo and the close both wait
@@ -196,17 +184,14 @@ inline void echoSession(Host& host, int port, bool secured) {
 // TLS sends the host name it connects to (SNI), and checks the certificate
 // against an address when given one.
 inline void tlsNames(Host& host, const Servers& servers, const Platform& platform) {
-  Recorder byName(host);
-  check("TLS by name sends the name",
-        byName.connect(host, u"localhost", servers.tls, true) && byName.ask(host, u"SNI\r\n", 15) &&
-            byName.text == u"SNI localhost\r\n",
-        narrow(byName.text) + byName.error());
-  if (!platform.tlsByAddress) return;
-  Recorder byAddress(host);
-  check("TLS by address checks the address and sends no name",
-        byAddress.connect(host, u"127.0.0.1", servers.tls, true) && byAddress.ask(host, u"SNI\r\n", 6) &&
-            byAddress.text == u"SNI \r\n",
-        narrow(byAddress.text) + byAddress.error());
+  for (const std::u16string name : {u"localhost", u"127.0.0.1"}) {
+    if (name != u"localhost" && !platform.tlsByAddress) return;
+    Recorder peer(host);
+    const std::u16string sni = u"SNI " + (name == u"localhost" ? name : u"") + u"\r\n";
+    check("TLS to " + narrow(name) + " is checked and sends the name only when it is not an address",
+          peer.connect(host, name, servers.tls, true) && peer.ask(host, u"SNI\r\n", sni.size()) && peer.text == sni,
+          narrow(peer.text) + peer.error());
+  }
 }
 
 // Each way a connection fails: SocketError from a pump with the right number, a
@@ -268,9 +253,10 @@ inline void lifetimes(Host& host, int port) {
   peer.socket->Connect(u"localhost", port);
   peer.socket->SendData(u"never sent\r\n");
   peer.socket->Close();
-  check("Close while connecting closes at once", peer.socket->State() == Socket::kClosed);
+  const bool closed = peer.socket->State() == Socket::kClosed;
   pumpFor(host, 1.5);
-  check("the abandoned attempt raises nothing", peer.order.empty(), peer.order);
+  check("Close while connecting closes at once, and the attempt raises nothing", closed && peer.order.empty(),
+        peer.order);
   // Sent while connecting: it goes out once connected, and only it.
   peer.socket->Connect(u"localhost", port);
   peer.socket->SendData(u"early\r\n");
@@ -345,10 +331,8 @@ inline void pumpsAndTimers(Host& host, int port, const Platform& platform) {
   check("a disabled timer is silent", ticks.size() == 3 && !timer->Enabled(), std::to_string(ticks.size()));
 
   // The measure first: spinning must make it grow.
-  double before = platform.cpuSeconds();
-  const double spin = host.Now();
-  while (platform.cpuSeconds() - before < 0.2 && host.Now() - spin < 5) {
-  }
+  double before = platform.cpuSeconds(), spin = host.Now();
+  while (platform.cpuSeconds() - before < 0.2 && host.Now() - spin < 5) continue;
   check("the CPU time measure grows while spinning", platform.cpuSeconds() - before >= 0.2);
   peer.order.clear();
   timer->Enabled(true);
@@ -359,7 +343,15 @@ inline void pumpsAndTimers(Host& host, int port, const Platform& platform) {
         cpu < 0.15 && peer.order.empty(), std::to_string(cpu) + " s CPU in 3 s, " + peer.order);
 }
 
-inline void run(Host& host, const Servers& servers, const Platform& platform) {
+// A driver's main: the contract, then the platform's own checks.
+inline int run(int argc, char** argv, Host& host, const Platform& platform,
+               const std::function<void(const Servers&)>& platformChecks) {
+  if (argc != 7) {
+    std::fputs("usage: corvane_contract <plain> <tls> <untrusted> <wrong name> <refused> <tls 1.0 only>\n", stderr);
+    return 2;
+  }
+  const Servers servers{std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]),
+                        std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])};
   pumpsAndTimers(host, servers.plain, platform);
   echoSession(host, servers.plain, false);
   echoSession(host, servers.tls, true);
@@ -367,6 +359,8 @@ inline void run(Host& host, const Servers& servers, const Platform& platform) {
   failures(host, servers, platform);
   lifetimes(host, servers.plain);
   sendRun(host, servers.plain);
+  platformChecks(servers);
+  return checks::finish();
 }
 
 }  // namespace corvane::contract

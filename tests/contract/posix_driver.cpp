@@ -86,18 +86,15 @@ void hooks() {
   PosixHost host;
   const bool defaultName = host.InstanceName() == u"Corvane1";
   // Without a handler the box goes to standard error, in UTF-8.
-  int fds[2];
   char said[64] = {};
-  if (pipe(fds) == 0) {
-    const int standardError = dup(2);
-    dup2(fds[1], 2);
-    host.MessageBox(u"3 - timed out \u00e9", u"Corvane1");
-    dup2(standardError, 2);
-    close(fds[1]);
-    if (read(fds[0], said, sizeof said - 1) < 0) said[0] = 0;
-    close(fds[0]);
-    close(standardError);
-  }
+  const int standardError = dup(2);
+  std::FILE* file = std::tmpfile();
+  dup2(fileno(file), 2);
+  host.MessageBox(u"3 - timed out \u00e9", u"Corvane1");
+  dup2(standardError, 2);
+  std::rewind(file);
+  const size_t length = std::fread(said, 1, sizeof said - 1, file);
+  std::fclose(file);
   host.InstanceName(u"Mailer");
   std::u16string shown, changed;
   host.OnMessageBox([&](const std::u16string& prompt, const std::u16string& caption) { shown = caption + u"|" + prompt; });
@@ -106,7 +103,7 @@ void hooks() {
   host.OnPropertyChanged([&](const std::u16string& name) { changed = name; });
   host.PropertyChanged(u"Timeout");
   check("the name, message box and property hooks reach the program's handlers",
-        defaultName && std::string(said) == "Corvane1: 3 - timed out \xc3\xa9\n" && shown == u"Mailer|hello" &&
+        defaultName && std::string(said, length) == "Corvane1: 3 - timed out \xc3\xa9\n" && shown == u"Mailer|hello" &&
             changed == u"Timeout",
         said + checks::narrow(shown + u" " + changed));
 }
@@ -114,15 +111,11 @@ void hooks() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  contract::Servers servers{};
-  if (!contract::parse(argc, argv, servers)) {
-    std::fputs(contract::kUsage, stderr);
-    return 2;
-  }
   PosixHost host;
-  contract::run(host, servers, {.cpuSeconds = cpuSeconds, .tlsByAddress = true, .resetSeen = true});
-  lateTicks(host);
-  alwaysReady();
-  hooks();
-  return checks::finish();
+  return contract::run(argc, argv, host, {.cpuSeconds = cpuSeconds, .tlsByAddress = true, .resetSeen = true},
+                       [&](const contract::Servers&) {
+                         lateTicks(host);
+                         alwaysReady();
+                         hooks();
+                       });
 }

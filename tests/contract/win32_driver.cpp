@@ -1,8 +1,8 @@
 // The host contract on the Win32 host and its Winsock socket, under Wine, and
 // what only a host inside an application's message loop promises. Run by
 // scripts/wine-host-test.sh against corvane_loopback.
-#include <cstdio>
 #include <new>
+#include <vector>
 
 #include "windows/ansi_charset.h"
 #include "windows/host/win32_host.h"
@@ -116,22 +116,14 @@ void outOfMemory(Win32Host& host, int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  contract::Servers servers{};
-  if (!contract::parse(argc, argv, servers)) {
-    std::fputs(contract::kUsage, stderr);
-    return 2;
-  }
   setHostCharset(win::ansiCharset());
-  try {
-    Win32Host host;
-    // Wine's certificate check cannot match a certificate's address entries, and
-    // Wine reports a peer's reset as an orderly close (no error, recv gives 0).
-    contract::run(host, servers, {.cpuSeconds = checks::cpuSeconds, .tlsByAddress = false, .resetSeen = false});
-    applicationMessages(host, servers.plain);
-    timerKeepsItsSecond(host);
-    outOfMemory(host, servers.plain);
-  } catch (const std::exception& e) {
-    check("no exception", false, e.what());
-  }
-  return checks::finish();
+  Win32Host host;
+  // Wine's certificate check cannot match a certificate's address entries, and
+  // Wine reports a peer's reset as an orderly close (no error, recv gives 0).
+  return contract::run(argc, argv, host, {.cpuSeconds = checks::cpuSeconds, .tlsByAddress = false, .resetSeen = false},
+                       [&](const contract::Servers& servers) {
+                         applicationMessages(host, servers.plain);
+                         timerKeepsItsSecond(host);
+                         outOfMemory(host, servers.plain);
+                       });
 }
