@@ -42,6 +42,7 @@ wine_use_build() {  # win32|win64 [folder]
   wine_bin=$wine_build/tests/wine  # the helper programs of the build
 }
 wine_use_build "${CORVANE_WINE_BUILD:-win64}" "${CORVANE_WINE_BUILD_DIR:-}"
+source "$wine_root/scripts/lib/loopback.sh"
 
 export WINEDEBUG=-all LC_ALL=C WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY  # nothing may open a window, except through wine_with_display
@@ -229,45 +230,6 @@ wine_script() {  # script
   echo "$copy"
 }
 
-# Test certificates: a trusted authority, a second one that nobody trusts, and
-# server certificates for localhost from both, and one made out to another name.
-wine_make_certificates() {  # folder
-  (
-    cd "$1" || exit 1
-    cat >openssl.cnf <<'CNF'
-[req]
-distinguished_name = dn
-[dn]
-[authority]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-[localhost]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature,keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost,IP:127.0.0.1
-[elsewhere]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature,keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:elsewhere.test
-CNF
-    authority() {  # name subject
-      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$2" -config openssl.cnf -extensions authority \
-        -keyout "$1.key" -out "$1.pem"
-    }
-    server() {  # name authority subject extensions
-      openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$3" -config openssl.cnf -keyout "$1.key" -out "$1.csr" &&
-        openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial -days 2 -extfile openssl.cnf \
-          -extensions "$4" -out "$1.pem"
-    }
-    authority ca "Corvane Test CA" && authority stranger "Corvane Stranger CA" &&
-      server trusted ca localhost localhost && server untrusted stranger localhost localhost &&
-      server wrongname ca elsewhere.test elsewhere && openssl x509 -in ca.pem -outform DER -out ca.der
-  ) >"$1/openssl.log" 2>&1
-}
-
 # The test authority trusted inside the prefix, and the loopback servers
 # (corvane_loopback of tests/servers, built natively), started once per prefix.
 # Sets port_plain, port_tls (trusted, for localhost), port_untrusted,
@@ -277,22 +239,12 @@ CNF
 # Schannel under Wine cannot match IP entries of a certificate: TLS clients
 # connect to "localhost".
 wine_servers() {
-  local pki=$wine_state/pki name port
+  local pki=$wine_state/pki
   if [[ ! -s $pki/ports ]]; then
-    mkdir -p "$pki"
-    wine_make_certificates "$pki" || give_up "test certificates (openssl)" "$pki/openssl.log"
     (cd "$wine_root" && cmake --preset native && cmake --build --preset native -j2 --target corvane_loopback) \
-      >"$pki/loopback-build.log" 2>&1 || give_up "building corvane_loopback" "$pki/loopback-build.log"
-    "$wine_root/build/native/tests/servers/corvane_loopback" "$pki/ports" tls="$pki/trusted.pem:$pki/trusted.key" \
-      untrusted="$pki/untrusted.pem:$pki/untrusted.key" wrongname="$pki/wrongname.pem:$pki/wrongname.key" \
-      tls11="$pki/trusted.pem:$pki/trusted.key:tls1.0" \
-      >"$pki/servers.log" 2>&1 </dev/null &
-    echo $! >"$wine_state/servers.pid"
-    for _ in $(seq 100); do
-      [[ -s $pki/ports ]] && break
-      sleep 0.1
-    done
-    [[ -s $pki/ports ]] || give_up "the loopback servers start" "$pki/servers.log"
+      >"$wine_state/loopback-build.log" 2>&1 || give_up "building corvane_loopback" "$wine_state/loopback-build.log"
+    loopback_start "$pki" "$wine_root/build/native/tests/servers/corvane_loopback" "$wine_state/servers.pid" ||
+      give_up "the loopback servers start" "$pki/servers.log"
   fi
   # Once per width: a 32-bit program may read the registry's other view.
   if [[ ! -e $pki/trusted-$wine_arch ]]; then
@@ -300,7 +252,7 @@ wine_servers() {
     : >"$pki/trusted-$wine_arch"
   fi
   wine_servers_log=$pki/servers.log
-  while read -r name port; do printf -v "port_$name" %s "$port"; done <"$pki/ports"
+  loopback_ports "$pki"
 }
 
 # Adds a certificate authority (PEM) to the prefix's trusted roots.

@@ -394,10 +394,11 @@ bool PosixSocket::Receive(bool& eof) {
   // What arrived before a close or a failure is handed over first.
   if (total > 0) {
     arrivedInPump_ = loop_->Pumps();
-    const uint64_t connection = connection_;
+    const auto generation = connection_;
+    const uint64_t connection = *generation;
     ending_ = result.status == Io::Eof || result.status == Io::Failed;
     events_.DataArrival(Clamp32(received_.size()));
-    if (connection != connection_) return false;
+    if (connection != *generation) return false;
     ending_ = false;
   }
   if (result.status == Io::Failed) {
@@ -425,9 +426,10 @@ bool PosixSocket::SendQueued() {
       sendQueue_.erase(0, sendOffset_);
       sendOffset_ = 0;
     }
-    const uint64_t connection = connection_;
+    const auto generation = connection_;
+    const uint64_t connection = *generation;
     events_.SendProgress(Clamp32(result.count), Clamp32(sendQueue_.size() - sendOffset_));
-    if (connection != connection_) return false;
+    if (connection != *generation) return false;
   }
   return true;
 }
@@ -541,7 +543,7 @@ void PosixSocket::Disconnect(bool polite) {
   handshakeWants_ = 0;
   pendingError_.reset();
   state_ = kClosed;
-  ++connection_;
+  ++*connection_;
 }
 
 }  // namespace corvane::posix

@@ -109,9 +109,11 @@ class PosixSocket final : public Socket, private Pollable {
   SocketEvents& events_;
   bool secured_ = false;
   int16_t state_ = kClosed;
-  // Changes with every Connect, Close and failure, so a handler that ends the
-  // connection stops the delivery of the rest of a pump's events for it.
-  uint64_t connection_ = 0;
+  // Changes with every Connect, Close and failure, and when the socket is
+  // destroyed, so a handler that ends the connection, or destroys the socket,
+  // stops the delivery of the rest of a pump's events for it. Shared, so that it
+  // outlives the socket.
+  std::shared_ptr<uint64_t> connection_ = std::make_shared<uint64_t>(0);
 
   std::string host_;
   uint16_t port_ = 0;

@@ -3,7 +3,9 @@
 // Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate, and
 // a sink port (":tls1.0": that TLS server speaks TLS 1.0 only). An echo connection gets back what it sends; a piece holding the line
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
-// connection (TLS: with a close_notify); a piece holding the line "NOISE" gets,
+// connection (TLS: with a close_notify); a piece that is the line "SNI" gets back
+// "SNI name", the host name the client sent (none: empty), and one holding the line
+// "RESET" a TCP reset instead of its echo; a piece holding the line "NOISE" gets,
 // 0.3 s later, a TLS record that does not decrypt instead of its echo. A sink
 // reads and drops what it gets and, when the connection ends, prints
 // "sink: N bytes". Once everything listens,
@@ -36,6 +38,8 @@ void EchoUntilQuit(ServerConnection& connection) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // Application data too short for any cipher's tag.
     if (noise) data.assign("\x17\x03\x03\x00\x05noise", 10);
+    if (data == "SNI\r\n") data = "SNI " + connection.ServerName() + "\r\n";
+    if (data.find("RESET\r\n") != std::string::npos) return connection.Reset();
     if (!connection.Write(data, noise)) return;
     tail += data;
     if (tail.size() > 6) tail.erase(0, tail.size() - 6);
