@@ -250,11 +250,11 @@ TEST_P(Cases, Play) {
     const Strings step = Words(line);
     const std::string kind = Utf8(step[0]), name = Utf8(step.at(1));
     ASSERT_TRUE(kMembers.contains(name)) << "no member " << name;
+    ASSERT_TRUE(kind == "call" || (step.size() > 2 && (step[2] == u"=" || step[2] == u"has"))) << "no = after the name";
     const auto arrow = kind == "call" ? std::ranges::find(step, u"->") : step.begin() + 2;  // "->", "=" or "has"
     Strings args(step.begin() + 2, arrow), expected(arrow + (arrow != step.end()), step.end()), got;
     if (kind == "set") args = expected;
-    const int pumps = r.c.host.pumps;
-    const double now = r.c.host.now;
+    const auto [pumps, now] = std::pair(r.c.host.pumps, r.c.host.now);
     try {
       got = kMembers.at(name)(r, args);
     } catch (const AutomationError& e) {
@@ -264,8 +264,8 @@ TEST_P(Cases, Play) {
     if (kind == "set" || arrow == step.end()) continue;
     if (*arrow == u"has") {  // these lines, in this order, among others
       Strings found;
-      for (auto at = got.begin(); const auto& line : expected)
-        if ((at = std::find(at, got.end(), line)) != got.end()) found.push_back(*at++);
+      for (auto at = got.begin(); const auto& want : expected)
+        if ((at = std::find(at, got.end(), want)) != got.end()) found.push_back(*at++);
       got = found;
     }
     EXPECT_EQ(got, expected);
