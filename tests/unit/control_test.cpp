@@ -1,9 +1,13 @@
 // The control object: error table, error reporting with its event and box,
-// tracing, the small properties and the session guard.
+// tracing, the small properties, the session guard and attaching a file.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "control/errors.h"
 #include "scripted.h"
+#include "text/charset.h"
 
 namespace corvane::testing {
 namespace {
@@ -125,6 +129,56 @@ TEST(SessionGuard, SessionOperationsProceedOnlyWhileBusyAndClearTheCodeEitherWay
   c.control.RaiseError(3);
   EXPECT_TRUE(c.control.BeginInSession(u""));
   EXPECT_EQ(c.control.ErrCode(), 0);
+}
+
+struct AddFromFile : ::testing::Test {
+  ScriptedControl c;
+  std::filesystem::path folder = std::filesystem::temp_directory_path() / "corvane-facade-test";
+  void SetUp() override { std::filesystem::create_directories(folder); }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+  std::u16string Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(folder / name, std::ios::binary) << bytes;
+    return (folder / name).u16string();
+  }
+  ErrorNumber Fails(const std::u16string& path) {
+    try {
+      c.control.MimeContentAddFromFile(1, path);
+    } catch (const AutomationError& e) {
+      EXPECT_NE(std::string(e.what()).find(Utf8(ReplaceAll(path, {u"\0", 1}, u"%00"))), std::string::npos) << e.what();
+      return e.number();
+    }
+    return ErrorNumber{};
+  }
+};
+
+TEST_F(AddFromFile, AttachesEveryByteAsABase64PartNamedAfterTheFile) {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  // Named by its last path element alone; quotes and backslashes escaped.
+  c.control.MimeContentAddFromFile(2, Write("a \"b\" \\ c.bin", bytes));
+  EXPECT_EQ(c.control.MimeContentEncoding(2), u"base64");
+  EXPECT_EQ(c.control.MimeContentType(2), u"application/octet-stream; name=\"a \\\"b\\\" \\\\ c.bin\"");
+  // The same message as one given the bytes as text directly.
+  Mime expected;
+  expected.ContentAdd(2, hostCharset().fromBytes(bytes));
+  expected.ContentEncoding(2, u"base64");
+  expected.ContentType(2, c.control.MimeContentType(2));
+  std::u16string text, expectedText;
+  c.control.MimeObj().GenerateMime(text);
+  expected.GenerateMime(expectedText);
+  EXPECT_EQ(text, expectedText);
+  c.control.MimeContentAddFromFile(2, Write("empty", ""), u"p \"1\".jpg");
+  EXPECT_EQ(c.control.MimeContentType(2), u"application/octet-stream; name=\"p \\\"1\\\".jpg\"");
+  EXPECT_EQ(c.control.MimeContentCount(), 2);
+}
+
+TEST_F(AddFromFile, APathThatCantBeReadFailsAndChangesNothing) {
+  EXPECT_EQ(Fails((folder / "missing.bin").u16string()), ErrorNumber::FileNotFound);
+  EXPECT_EQ(Fails((folder / "no" / "x.bin").u16string()), ErrorNumber::PathNotFound);
+  EXPECT_EQ(Fails(folder.u16string()), ErrorNumber::PathFileAccess);
+  EXPECT_EQ(Fails(Write("real.bin", "x") + std::u16string(u"\0.evil", 6)), ErrorNumber{52});  // not cut short
+  EXPECT_FALSE(std::filesystem::exists(folder / "missing.bin"));
+  EXPECT_EQ(c.control.MimeContentCount(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,453 @@
+// Plays the protocol cases of tests/cases/*.txt (their format is described at the
+// top of each file) against the control on the scripted host, each one with the
+// server's text whole and again one character per pump. Below the runner, the few
+// checks that need a host the transcripts can't script.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "control/errors.h"
+#include "pop3/reply.h"
+#include "scripted.h"
+#include "text/charset.h"
+
+namespace corvane::testing {
+namespace {
+
+using Strings = std::vector<std::u16string>;
+
+// A server that follows a transcript, saying its text in pieces of `chunk`
+// characters, one piece per pump and taking no time. It accepts the connection,
+// reports every send complete and checks what the client says against the "C"
+// entries. A pump in which it does nothing lets a second pass.
+class TranscriptPeer {
+ public:
+  TranscriptPeer(ScriptedControl& c, Strings script, size_t chunk) : c_(c), script_(std::move(script)), chunk_(chunk) {
+    c_.host.peer = [this] { return Pump(); };
+  }
+
+  // Every entry was played and the client said nothing more.
+  void ExpectFinished() {
+    while (said_ > 0 && Pump()) {
+    }  // the rest of a reply the client stopped reading early
+    Hear();
+    EXPECT_EQ(next_, script_.size()) << "stopped before: " << (next_ < script_.size() ? Utf8(script_[next_]) : "");
+    for (size_t k = heard_; k < c_.socket.sent.size(); ++k) ADD_FAILURE() << "unexpected: " << Utf8(c_.socket.sent[k]);
+  }
+
+ private:
+  bool Is(const char16_t* prefix) const { return next_ < script_.size() && script_[next_].starts_with(prefix); }
+  // "S: " and "C: " lines end in CR LF, "S~ " and "C~ " ones don't.
+  static std::u16string Text(const std::u16string& entry) { return entry.substr(3) + (entry[1] == u':' ? u"\r\n" : u""); }
+
+  void Hear() {
+    const Strings& sent = c_.socket.sent;
+    for (; (Is(u"C: ") || Is(u"C~ ")) && heard_ < sent.size(); ++next_) {
+      EXPECT_EQ(Utf8(sent[heard_++]), Utf8(Text(script_[next_])));
+    }
+  }
+
+  bool Pump() {
+    ScriptedSocket& socket = c_.socket;
+    if (completed_ < socket.sent.size()) {
+      completed_ = socket.sent.size();
+      socket.SendComplete();
+      return true;
+    }
+    if (socket.state == 4) {
+      socket.Connected();
+      return true;
+    }
+    Hear();
+    if (socket.state != Socket::kConnected) return false;
+    if (Is(u"pause ")) {
+      if (++paused_ <= std::stoul(Utf8(script_[next_].substr(6)))) return false;
+      paused_ = 0;
+      ++next_;
+    }
+    if (Is(u"close")) {
+      ++next_;
+      socket.PeerCloses();
+      return true;
+    }
+    if (!Is(u"S: ") && !Is(u"S~ ")) return Is(u"pause ") && Pump();  // else it waits for the client (or has done)
+    const std::u16string text = Text(script_[next_]);
+    socket.Arrive(text.substr(said_, chunk_));
+    said_ += chunk_;
+    if (said_ >= text.size()) {
+      said_ = 0;
+      ++next_;
+    }
+    return true;
+  }
+
+  ScriptedControl& c_;
+  Strings script_;
+  size_t chunk_;
+  size_t next_ = 0, said_ = 0, paused_ = 0;  // the entry played, of its text, of its pause
+  size_t heard_ = 0, completed_ = 0;        // client sends checked, reported complete
+};
+
+// --- The case files
+
+struct Case {
+  std::string name;
+  std::vector<std::string> lines;  // the "@whole" or "@split" ones of this playing only
+  bool split;                      // the server's text one character per pump
+};
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+// "\r", "\n", "\t", "\0" and "\xHH" stand for those characters; "\c" for c.
+std::u16string Unescape(std::string_view text) {
+  static const std::map<char, char16_t> kNamed = {{'r', u'\r'}, {'n', u'\n'}, {'t', u'\t'}, {'0', u'\0'}};
+  std::u16string out;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '\\' || k + 1 == text.size()) {
+      out += static_cast<unsigned char>(text[k]);
+    } else if (text[++k] == 'x') {
+      out += static_cast<char16_t>(std::stoi(std::string(text.substr(k + 1, 2)), nullptr, 16));
+      k += 2;
+    } else {
+      out += kNamed.contains(text[k]) ? kNamed.at(text[k]) : static_cast<char16_t>(text[k]);
+    }
+  }
+  return out;
+}
+
+// Words apart by spaces; a word in double quotes may hold spaces.
+Strings Words(std::string_view line) {
+  Strings words;
+  for (size_t k = line.find_first_not_of(' '), end; k != std::string_view::npos; k = line.find_first_not_of(' ', end)) {
+    if (line[k] != '"') end = std::min(line.find(' ', k), line.size());
+    else for (end = ++k; end < line.size() && line[end] != '"'; ++end) end += line[end] == '\\';
+    words.push_back(Unescape(line.substr(k, end - k)));
+    end += end < line.size() && line[end] == '"';
+  }
+  return words;
+}
+
+std::vector<Case> LoadCases() {
+  std::vector<Case> cases;
+  std::vector<std::filesystem::path> files;  // in name order, so the test list is the same everywhere
+  for (const auto& entry : std::filesystem::directory_iterator(CORVANE_CASES_DIR)) files.push_back(entry.path());
+  std::ranges::sort(files);
+  for (const auto& file : files) {
+    std::map<std::string, std::vector<std::string>> blocks;  // "-- name" blocks, by name
+    std::vector<std::string>* into = nullptr;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("== ")) {
+        std::string name = file.stem().string() + "_";
+        for (const char ch : line.substr(3)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        into = &cases.emplace_back(Case{name, {}, false}).lines;
+      } else if (line.starts_with("-- ")) {
+        into = &blocks[line.substr(3)];
+      } else if (line.starts_with("use ")) {
+        into->insert(into->end(), blocks.at(line.substr(4)).begin(), blocks.at(line.substr(4)).end());
+      } else if (!line.empty() && line[0] != '#') {
+        into->push_back(line);
+      }
+    }
+  }
+  std::vector<Case> played;
+  for (const Case& c : cases) {
+    for (const bool split : {false, true}) {
+      if (split && std::ranges::count(c.lines, "only whole")) continue;
+      Case& p = played.emplace_back(Case{c.name + (split ? "_ByteByByte" : "_Whole"), {}, split});
+      for (std::string_view line : c.lines) {
+        if (line.starts_with("@whole ") || line.starts_with("@split ")) {
+          if (line.starts_with("@split ") != split) continue;
+          line.remove_prefix(7);
+        }
+        if (line != "only whole") p.lines.emplace_back(line);
+      }
+    }
+  }
+  return played;
+}
+
+// --- The members a case may name
+
+struct Player {
+  ScriptedControl c;
+  corvane::Dialogue& d = c.control.DialogueObj();
+  int16_t number = 0;   // an argument passed by reference
+  int16_t timeout = 0;  // as the last WaitFor left it
+  int pumps = 0;        // of the last call
+  double seconds = 0;
+  Player() { c.events.onError = [](int16_t&, std::u16string&, bool& cancel) { cancel = true; }; }
+};
+
+// A result as the case files write it.
+template <class T>
+Strings Out(const T& value) {
+  if constexpr (std::is_same_v<T, bool>) return {value ? u"true" : u"false"};
+  else if constexpr (std::is_arithmetic_v<T>) return {DecimalText(static_cast<int32_t>(value))};
+  else if constexpr (std::is_same_v<T, Strings>) return value;
+  else return {std::u16string(value)};
+}
+bool Flag(const std::u16string& word) { return word == u"true"; }
+int16_t Int(const std::u16string& word) { return static_cast<int16_t>(std::stoi(Utf8(word))); }
+const std::u16string& Text(const std::u16string& word) { return word; }
+
+using Args = Strings&;  // the case's own copy: members take their arguments by reference
+using Member = std::function<Strings(Player&, Args)>;
+#define GIVES(Name, ...) {Name, [](Player& r, [[maybe_unused]] Args a) { return Out(__VA_ARGS__); }}
+#define DOES(Name, ...) {Name, [](Player& r, [[maybe_unused]] Args a) { return __VA_ARGS__, Strings{}; }}
+// A property of the control: read without arguments, put with one.
+#define PROPERTY(Name, Convert) \
+  {#Name, [](Player& r, Args a) { return a.empty() ? Out(r.c.control.Name()) : (r.c.control.Name(Convert(a[0])), Strings{}); }}
+
+const std::map<std::string, Member> kMembers = {
+    PROPERTY(Debug_, Flag), PROPERTY(Timeout, Int), PROPERTY(IsSecured, Flag), PROPERTY(POP3host, Text),
+    PROPERTY(POP3user, Text), PROPERTY(POP3password, Text), PROPERTY(SMTPhost, Text), PROPERTY(SMTPsender, Text),
+    PROPERTY(MimeFrom, Text), PROPERTY(MimeTo, Text), PROPERTY(MimeSubject, Text), PROPERTY(MimeNotification, Text),
+    DOES("MimeContentType", r.c.control.MimeContentType(Int(a[0]), a[1])),
+    DOES("MimeContentEncoding", r.c.control.MimeContentEncoding(Int(a[0]), a[1])),
+    DOES("MimeContentAdd", r.c.control.MimeContentAdd(Int(a[0]), a[1])),
+    GIVES("MimeContentCount", r.c.control.MimeContentCount()),
+    DOES("Mime.From", r.c.control.MimeObj().From(a[0])), DOES("Mime.Too", r.c.control.MimeObj().Too(a[0])),
+    DOES("Mime.Clear", r.c.control.MimeObj().Clear()),
+    GIVES("ErrCode", r.c.control.ErrCode()), GIVES("Busy", r.c.control.Busy()),
+    GIVES("POP3SessionActive", r.c.control.POP3SessionActive()),
+    GIVES("MailBoxCount", r.c.control.MailBoxCount()), GIVES("MailBoxSize", r.c.control.MailBoxSize()),
+    GIVES("POP3Login", r.c.control.POP3Login()), GIVES("POP3Logout", r.c.control.POP3Logout()),
+    GIVES("Reset", r.c.control.Reset()),
+    GIVES("Size", r.c.control.Size(r.number = Int(a[0]))), GIVES("Delete", r.c.control.Delete(r.number = Int(a[0]))),
+    GIVES("Retrieve", r.c.control.Retrieve(r.number = Int(a[0]))),
+    GIVES("SMTPLogin", r.c.control.SMTPLogin()), GIVES("SMTPLogout", r.c.control.SMTPLogout()),
+    GIVES("Send", r.c.control.Send(a[0], a[1], a[2], a[3])), GIVES("SendMime", r.c.control.SendMime()),
+    GIVES("SocketOpen", r.c.control.SocketOpen(a[0], r.number = Int(a[1]))),
+    GIVES("SocketClose", r.c.control.SocketClose()), GIVES("SocketRead", r.c.control.SocketRead()),
+    GIVES("SocketSend", r.c.control.SocketSend(a[0])),
+    // The engine itself
+    DOES("Say", r.d.Say(a[0], Flag(a[1]))), GIVES("WaitFor", r.d.WaitFor(a[0], r.timeout = Int(a[1]))),
+    DOES("WaitClose", r.d.WaitClose()), DOES("LongestReceived", r.d.LongestReceived(Int(a[0]))),
+    GIVES("LastReply", r.d.LastReply()), GIVES("LastSaid", r.d.LastSaid()), GIVES("Received", r.d.Received()),
+    GIVES("TicksLeft", r.d.TicksLeft()), GIVES("timeout", r.timeout),
+    // The host, and what happened
+    DOES("Pump", [&] { for (int n = a.empty() ? 1 : Int(a[0]); n > 0; --n) r.c.host.Pump(); }()),
+    GIVES("pumps", r.pumps), GIVES("seconds", r.seconds), GIVES("closes", r.c.socket.closes),
+    GIVES("state", r.c.socket.state == Socket::kClosed ? u"closed" : r.c.socket.state == 4 ? u"connecting" : u"connected"),
+    GIVES("connects", r.c.socket.connects), GIVES("timer", r.c.host.timer->enabled),
+    GIVES("trace", r.c.events.trace), GIVES("errors", r.c.events.errors.size()),
+    GIVES("error", r.c.events.errors.empty() ? u"" : r.c.events.errors.back().text),
+};
+
+struct Cases : ::testing::TestWithParam<Case> {};
+
+TEST_P(Cases, Play) {
+  Player r;
+  Strings transcript;
+  std::vector<std::string> steps;
+  for (const std::string& line : GetParam().lines) {
+    if (line.starts_with("set ") || line.starts_with("call ") || line.starts_with("expect ")) steps.push_back(line);
+    else transcript.push_back(Unescape(line) + (line.size() == 2 ? u" " : u""));  // "S:" for "S: "
+  }
+  TranscriptPeer peer(r.c, transcript, GetParam().split ? 1 : std::u16string::npos);
+  for (const std::string& line : steps) {
+    SCOPED_TRACE(line);
+    const Strings step = Words(line);
+    const std::string kind = Utf8(step[0]), name = Utf8(step.at(1));
+    ASSERT_TRUE(kMembers.contains(name)) << "no member " << name;
+    ASSERT_TRUE(kind == "call" || (step.size() > 2 && (step[2] == u"=" || step[2] == u"has"))) << "no = after the name";
+    const auto arrow = kind == "call" ? std::ranges::find(step, u"->") : step.begin() + 2;  // "->", "=" or "has"
+    Strings args(step.begin() + 2, arrow), expected(arrow + (arrow != step.end()), step.end()), got;
+    if (kind == "set") args = expected;
+    const auto [pumps, now] = std::pair(r.c.host.pumps, r.c.host.now);
+    try {
+      got = kMembers.at(name)(r, args);
+    } catch (const AutomationError& e) {
+      got = {u"raises", DecimalText(static_cast<int16_t>(e.number()))};
+    }
+    if (kind == "call") std::tie(r.pumps, r.seconds) = std::pair(r.c.host.pumps - pumps, r.c.host.now - now);
+    if (kind == "set" || arrow == step.end()) continue;
+    if (*arrow == u"has") {  // these lines, in this order, among others
+      Strings found;
+      for (auto at = got.begin(); const auto& want : expected)
+        if ((at = std::find(at, got.end(), want)) != got.end()) found.push_back(*at++);
+      got = found;
+    }
+    EXPECT_EQ(got, expected);
+  }
+  peer.ExpectFinished();
+}
+
+INSTANTIATE_TEST_SUITE_P(, Cases, ::testing::ValuesIn(LoadCases()), [](const auto& info) { return info.param.name; });
+
+// --- What the transcripts can't script: a transcript built in a loop, pure
+// functions, files, and a host that withholds or garbles the socket's events.
+
+TEST(Pop3, ARetrieveThatTricklesEndsInBoundedTime) {
+  for (const size_t chunk : {std::u16string::npos, size_t{1}}) {
+    Player r;
+    const std::u16string line(10000, u'x');
+    // A healthy slow server, 10,000 characters every 9 seconds; then one that
+    // sends a line every Timeout - 1 seconds: each wait is fed, but not the call.
+    Strings script = {u"S: +OK", u"C: USER ", u"S: +OK", u"C: PASS ", u"S: +OK", u"C: STAT", u"S: +OK 2 320",
+                      u"C: RETR 1", u"S: +OK", u"pause 9", u"S: " + line, u"pause 9", u"S: " + line, u"pause 9",
+                      u"S: .", u"C: RETR 1", u"S: +OK"};
+    for (int n = 0; n < 100; ++n) script.insert(script.end(), {u"pause 9", u"S: line"});
+    TranscriptPeer peer(r.c, script, chunk);
+    ASSERT_TRUE(r.c.control.POP3Login());
+    int16_t index = 1;
+    EXPECT_EQ(r.c.control.Retrieve(index).size(), 5 + 2 * (line.size() + 2));
+    EXPECT_EQ(r.c.control.ErrCode(), 0);
+    const double start = r.c.host.now;
+    EXPECT_EQ(r.c.control.Retrieve(index), u"");
+    EXPECT_LE(r.c.host.now - start, 3 * r.c.control.Timeout());
+    EXPECT_EQ(r.c.control.ErrCode(), 3);
+    EXPECT_EQ(r.c.socket.state, Socket::kClosed);
+  }
+}
+
+TEST(Pop3Reply, UndoDotStuffingAndAnnouncedSize) {
+  for (std::u16string text : {u"", u"\r\n..", u"a\r\n...\r\n..\r\n..x", u"..a\r\n.b", u"\r\n..\r\n..\r\n....",
+                              u"x\r\n.", u"no dots here"}) {
+    const std::u16string expected = ReplaceAll(text, u"\r\n..", u"\r\n.");
+    UndoDotStuffing(text);
+    EXPECT_EQ(Utf8(text), Utf8(expected));
+  }
+  EXPECT_EQ(AnnouncedSize(u"+OK 1234 octets\r\n"), 1234u);
+  for (const char16_t* none : {u"+OK\r\n12 34", u"+OK message follows\r\n", u"+OK -5 octets"})
+    EXPECT_EQ(AnnouncedSize(none), 0u);
+}
+
+// The host's own steps, one per pump: each pump is one second.
+struct Host : ::testing::Test {
+  ScriptedControl c;
+  corvane::Dialogue& d = c.control.DialogueObj();
+  int16_t timeout = -1;
+  void Cancel() { c.events.onError = [](int16_t&, std::u16string&, bool& cancel) { cancel = true; }; }
+};
+
+TEST_F(Host, AMatchDiscardsTheTextLeftInTheSocketButNotWhatANestedCallTookBeforeIt) {
+  c.Connect();
+  c.host.Then([&] {
+    c.socket.Arrive(u"+OK one\r\n");
+    c.socket.waiting = u"+OK stray\r\n";  // arrived, but not yet announced
+  });
+  EXPECT_TRUE(d.WaitFor(u"+OK", timeout));
+  EXPECT_TRUE(c.socket.waiting.empty());
+  EXPECT_TRUE(d.Received().empty());
+  c.host.Then([&] { c.socket.Arrive(u"abcdef"); }, [&] { c.control.SocketRead(); }, [&] { c.socket.Arrive(u"+OK"); });
+  EXPECT_TRUE(d.WaitFor(u"+OK", timeout));
+  timeout = 1;
+  EXPECT_FALSE(d.WaitFor(u"stray", timeout));
+}
+
+TEST_F(Host, SayWaitsForTheSendReportOnlyWhenAskedAndNotForEver) {
+  c.Connect();
+  const int start = c.host.pumps;
+  d.Say(u"command\r\n", false);
+  EXPECT_EQ(c.host.pumps, start);
+  c.host.Then([] {}, [] {}, [&] { c.socket.SendComplete(); }, [] {});
+  d.Say(u"body line\r\n", true);
+  EXPECT_EQ(c.host.pumps, start + 3);
+  c.control.Timeout(4);  // the report never comes: bounded by Timeout
+  d.Say(u"lost line\r\n", true);
+  EXPECT_EQ(c.host.pumps, start + 3 + 4);
+  c.control.Timeout(0);  // no time limit: only the connection can end the wait
+  c.host.Then([] {}, [&] { c.socket.PeerCloses(); });
+  d.Say(u"body\r\n", true);
+  EXPECT_EQ(c.socket.state, Socket::kClosed);
+}
+
+// The Debugger handler reads the socket whenever text arrives: a nested wait.
+struct Reentry : Host {
+  int depth = 0, deepest = 0;
+  void SetUp() override {
+    Cancel();
+    c.Connect();
+    c.control.Debug_(true);
+    c.events.onDebugger = [this](const std::u16string& line) {
+      if (!line.starts_with(u"Got ")) return;
+      deepest = std::max(deepest, ++depth);
+      c.control.SocketRead();
+      --depth;
+    };
+  }
+};
+
+TEST_F(Reentry, ANestedWaitNeitherStopsNorRestartsTheOuterWaitsClock) {
+  c.host.Then([&] { c.socket.Arrive(u"noise"); });
+  c.host.peer = [&] {
+    if (c.host.pumps > 100) throw std::runtime_error("the outer wait never ended");
+    return false;
+  };
+  timeout = 5;
+  EXPECT_FALSE(d.WaitFor(u"+OK", timeout));
+  EXPECT_EQ(c.control.ErrCode(), 3);
+  // The nested read waits out its ten seconds inside the outer wait's first pass;
+  // the outer wait's five seconds have passed meanwhile, so it ends right after.
+  EXPECT_LE(c.host.pumps, 1 + 1 + 10 + 1);
+}
+
+TEST_F(Reentry, EndlessReentryFromEveryArrivalStopsAtABoundedDepth) {
+  c.host.peer = [&] { return c.socket.Arrive(u"x"), true; };
+  c.control.SocketRead();
+  EXPECT_GT(deepest, 1);
+  EXPECT_LE(deepest, 9);
+}
+
+TEST_F(Host, SocketOpenPumpsOnceWithTimeoutZeroAndGivesUpAfterTimeoutOrAtOnceWhenRefused) {
+  Cancel();
+  std::u16string ip = u"h";
+  int16_t port = 1;
+  c.control.Timeout(0);
+  EXPECT_EQ(c.control.SocketOpen(ip, port), 0);  // not connected within the pump
+  EXPECT_EQ(c.host.pumps, 1);
+  EXPECT_EQ(c.control.SocketClose(), -1);
+  c.host.Then([&] { c.socket.Connected(); });
+  EXPECT_EQ(c.control.SocketOpen(ip, port), -1);
+  EXPECT_EQ(c.host.pumps, 2);
+  EXPECT_EQ(c.control.SocketClose(), -1);
+  c.control.Timeout(3);
+  EXPECT_EQ(c.control.SocketOpen(ip, port), 0);
+  EXPECT_EQ(c.host.pumps, 2 + 3);
+  EXPECT_EQ(c.control.SocketClose(), -1);  // closing ends the attempt still under way
+  c.host.Then([&] { c.socket.Error(10061, u"Connection refused"); });
+  EXPECT_EQ(c.control.SocketOpen(ip, port), 0);
+  EXPECT_EQ(c.host.pumps, 2 + 3 + 1);
+  EXPECT_EQ(c.control.ErrCode(), 10061);
+}
+
+TEST_F(Host, SocketSendRestartsTheTimeoutOnProgressAndFailsSilentlyWithoutTheReport) {
+  std::u16string mess = u"x";
+  EXPECT_EQ(c.control.SocketSend(mess), 0);  // not connected
+  EXPECT_TRUE(c.socket.sent.empty());
+  c.Connect();
+  c.control.Timeout(3);
+  // Six seconds of sending, with progress every two seconds, then the end.
+  c.host.Then([] {}, [&] { c.socket.SendProgress(); }, [] {}, [&] { c.socket.SendProgress(); }, [] {},
+              [&] { c.socket.SendComplete(); });
+  EXPECT_EQ(c.control.SocketSend(mess), -1);
+  c.control.Timeout(2);
+  EXPECT_EQ(c.control.SocketSend(mess), 0);
+  EXPECT_EQ(c.control.ErrCode(), 0);  // time-outs of the raw members are silent
+  EXPECT_TRUE(c.events.errors.empty());
+}
+
+TEST_F(Host, SocketCloseIsBoundedEvenWhenTheTimerIsOff) {
+  c.Connect();
+  c.host.timer->enabled = false;
+  c.socket.closesAtOnce = false;
+  c.control.Timeout(3);
+  EXPECT_EQ(c.control.SocketClose(), 0);
+  EXPECT_FALSE(c.host.timer->enabled);  // left as it was found
+  c.host.Then([&] { c.socket.state = Socket::kClosed; });
+  EXPECT_EQ(c.control.SocketClose(), -1);
+}
+
+TEST_F(Host, ASocketErrorWithoutTextShowsUnknownError) {
+  c.host.Then([&] { c.socket.Error(42, u""); });
+  c.host.Pump();
+  EXPECT_EQ(c.control.ErrCode(), 42);
+  EXPECT_EQ(c.host.boxes, Strings{u"Corvane1|42 - Unknown error"});
+}
+
+}  // namespace
+}  // namespace corvane::testing
