@@ -46,6 +46,10 @@ content-add-resets-type @@ src/mime/mime.cpp @@ if (record.type.empty()) record.
 address-one-bracket-enough @@ src/smtp/mime_facade.cpp @@ address.front() == u'<' && address.back() == u'>' @@ address.front() == u'<' || address.back() == u'>'
 port-after-last-colon @@ src/control/settings.cpp @@ value.find(u':') @@ value.rfind(u':')
 timeout-not-clamped @@ src/control/corvane.cpp @@ std::clamp<int16_t>(seconds, 0, 60) @@ std::clamp<int16_t>(seconds, 0, 600)
+run-flushes-a-byte-late @@ src/transport/send_queue.h @@ run_ && Unsent() < kFlushAt; @@ run_ && Unsent() <= kFlushAt;
+run-survives-arrival @@ src/transport/send_queue.cpp @@ pump == completedInPump_ && pump != arrivedInPump_; @@ pump == completedInPump_;
+close-keeps-the-run @@ src/transport/send_queue.cpp @@ owed_ = run_ = false;¶  completedInPump_ = kNoPump; @@ owed_ = run_ = false;
+record-text-done-early @@ src/transport/send_queue.cpp @@ if (wireSent_ < wire_.size()) return 0; @@ if (wireSent_ == 0) return 0;
 LIST
 )
 
