@@ -171,7 +171,7 @@ PosixSocket::Wait PosixSocket::Waiting() {
       return {.fd = fd_, .events = ssl_ ? handshakeWants_ : static_cast<short>(POLLOUT)};
     case kConnected: {
       const bool complete = sendQueue_.CompleteReady();
-      const bool write = sendQueue_.Unsent() > 0 && !complete && !writeWaitsForRead_;
+      const bool write = sendQueue_.WriteDue() && !writeWaitsForRead_;
       short events = POLLIN;
       if (write || readWaitsForWrite_) events |= POLLOUT;
       return {.fd = fd_, .events = events, .ready = readMore_ || complete};

@@ -35,6 +35,8 @@ class SendQueue {
   void Arrived(uint64_t pump) { arrivedInPump_ = pump; }
   // A completion is owed and can be reported now.
   bool CompleteReady() const { return owed_ && (Unsent() == 0 || Joined()); }
+  // A pump writes: there is something to, and no completion to report instead.
+  bool WriteDue() const { return Unsent() > 0 && !CompleteReady(); }
   // The owed completion is being reported, during pump `pump`.
   void Completed(uint64_t pump);
 

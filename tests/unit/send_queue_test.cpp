@@ -52,7 +52,7 @@ void Play(const Case& c) {
       case 'r':
         ++pump;
         if (s[0] == 'r') q.Arrived(pump);
-        if (!q.CompleteReady()) write(room);
+        if (q.WriteDue()) write(room);
         if (q.CompleteReady()) {
           q.Completed(pump);
           log += " K";
