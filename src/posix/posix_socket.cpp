@@ -10,7 +10,6 @@
 #include <openssl/x509v3.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -32,7 +31,6 @@ namespace {
 // retrieval peaks below 4 times its size.
 constexpr size_t kMostReadPerPump = 1 << 18;
 constexpr size_t kWriteChunk = 65536;         // one SendProgress per piece at most this big
-constexpr size_t kCompactAbove = 1 << 20;
 
 bool IsIpLiteral(const std::string& host) {
   in_addr v4;
@@ -150,11 +148,7 @@ void PosixSocket::Close() { Disconnect(true); }
 
 void PosixSocket::SendData(const std::u16string& data) {
   if (state_ == kConnected || state_ == kResolving || state_ == kConnecting) {
-    coalescing_ = state_ == kConnected && loop_->Pumps() == completedInPump_ && loop_->Pumps() != arrivedInPump_;
-    const size_t queued = sendQueue_.size();
-    sendQueue_.resize(queued + data.size());
-    hostCharset().toBytes(data, reinterpret_cast<uint8_t*>(sendQueue_.data() + queued));
-    completePending_ = true;
+    sendQueue_.Add(data, loop_->Pumps(), state_ == kConnected);
   } else if (!pendingError_) {
     FailLater(kNotConnected, "Not connected: nothing was sent");
   }
@@ -176,9 +170,8 @@ PosixSocket::Wait PosixSocket::Waiting() {
     case kConnecting:
       return {.fd = fd_, .events = ssl_ ? handshakeWants_ : static_cast<short>(POLLOUT)};
     case kConnected: {
-      // While a completion is ready the queue waits: more text is likely to join it.
-      const bool complete = CompleteReady();
-      const bool write = sendOffset_ < sendQueue_.size() && !complete && !writeWaitsForRead_;
+      const bool complete = sendQueue_.CompleteReady();
+      const bool write = sendQueue_.WriteDue() && !writeWaitsForRead_;
       short events = POLLIN;
       if (write || readWaitsForWrite_) events |= POLLOUT;
       return {.fd = fd_, .events = events, .ready = readMore_ || complete};
@@ -361,16 +354,10 @@ void PosixSocket::Transfer(short revents) {
     }
   }
   if ((writable || (writeWaitsForRead_ && readable)) && !SendQueued()) return;
-  if (CompleteReady()) {
-    completePending_ = false;
-    completedInPump_ = loop_->Pumps();
+  if (sendQueue_.CompleteReady()) {
+    sendQueue_.Completed(loop_->Pumps());
     events_.SendComplete();
   }
-}
-
-bool PosixSocket::CompleteReady() const {
-  const size_t unsent = sendQueue_.size() - sendOffset_;
-  return completePending_ && (unsent == 0 || (coalescing_ && unsent < kFlushAt));
 }
 
 bool PosixSocket::Receive(bool& eof) {
@@ -393,7 +380,7 @@ bool PosixSocket::Receive(bool& eof) {
   hostCharset().fromBytes(std::string_view(inbox_.get(), total), received_.data() + held);
   // What arrived before a close or a failure is handed over first.
   if (total > 0) {
-    arrivedInPump_ = loop_->Pumps();
+    sendQueue_.Arrived(loop_->Pumps());
     const auto generation = connection_;
     const uint64_t connection = *generation;
     ending_ = result.status == Io::Eof || result.status == Io::Failed;
@@ -410,25 +397,18 @@ bool PosixSocket::Receive(bool& eof) {
 }
 
 bool PosixSocket::SendQueued() {
-  while (sendOffset_ < sendQueue_.size()) {
-    const size_t waiting = sendQueue_.size() - sendOffset_;
-    const IoResult result = WriteSome(sendQueue_.data() + sendOffset_, std::min(waiting, kWriteChunk));
+  while (sendQueue_.Unsent() > 0) {
+    const std::string_view next = sendQueue_.Next(kWriteChunk);
+    const IoResult result = WriteSome(next.data(), next.size());
     if (result.status == Io::WouldBlock) return true;
     if (result.status != Io::Done) {
       Fail(result);
       return false;
     }
-    sendOffset_ += result.count;
-    if (sendOffset_ == sendQueue_.size()) {
-      sendQueue_.clear();
-      sendOffset_ = 0;
-    } else if (sendOffset_ > kCompactAbove && sendOffset_ * 2 > sendQueue_.size()) {
-      sendQueue_.erase(0, sendOffset_);
-      sendOffset_ = 0;
-    }
+    sendQueue_.Wrote(result.count);
     const auto generation = connection_;
     const uint64_t connection = *generation;
-    events_.SendProgress(Clamp32(result.count), Clamp32(sendQueue_.size() - sendOffset_));
+    events_.SendProgress(Clamp32(result.count), Clamp32(sendQueue_.Unsent()));
     if (connection != *generation) return false;
   }
   return true;
@@ -515,11 +495,11 @@ void PosixSocket::FailLater(int16_t number, std::string description) {
 void PosixSocket::Disconnect(bool polite) {
   const bool open = state_ == kConnected || state_ == kPeerClosed;
   // Sends already reported complete may still wait in the queue.
-  while (polite && open && sendOffset_ < sendQueue_.size()) {
-    const IoResult result = WriteSome(sendQueue_.data() + sendOffset_,
-                                      std::min(sendQueue_.size() - sendOffset_, kWriteChunk));
+  while (polite && open && sendQueue_.Unsent() > 0) {
+    const std::string_view next = sendQueue_.Next(kWriteChunk);
+    const IoResult result = WriteSome(next.data(), next.size());
     if (result.status != Io::Done) break;
-    sendOffset_ += result.count;
+    sendQueue_.Wrote(result.count);
   }
   if (ssl_) {
     // One close_notify if the socket takes it now; the answer is not awaited.
@@ -536,10 +516,8 @@ void PosixSocket::Disconnect(bool polite) {
   lookup_.reset();
   addresses_.clear();
   nextAddress_ = 0;
-  sendQueue_.clear();
-  sendOffset_ = 0;
-  completePending_ = coalescing_ = readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = ending_ = false;
-  completedInPump_ = kNoPump;
+  sendQueue_.Clear();
+  readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = ending_ = false;
   handshakeWants_ = 0;
   pendingError_.reset();
   state_ = kClosed;

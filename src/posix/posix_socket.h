@@ -6,12 +6,7 @@
 // SendData only change what the next pump waits for, and every event (and every
 // byte received) comes from inside a pump.
 //
-// A run of sends (a message body said line by line, each waiting for its
-// completion) costs no system call per send: a send made right after the pump
-// that completed the one before joins the queue and is reported complete by the
-// next pump while the queue holds less than kFlushAt bytes. A pump that also
-// brought text ends the run, since the send may answer it. The queue is written
-// when it reaches kFlushAt, by the first pump that owes no completion, or by Close.
+// When sent text is written and reported complete is the SendQueue's to decide.
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -21,6 +16,7 @@
 #include <vector>
 
 #include "posix/event_loop.h"
+#include "transport/send_queue.h"
 #include "transport/socket.h"
 
 using SSL = struct ssl_st;
@@ -33,8 +29,6 @@ class PosixSocket final : public Socket, private Pollable {
   static constexpr int16_t kResolving = 4;   // looking the host name up
   static constexpr int16_t kConnecting = 6;  // TCP connect, then the TLS handshake
   static constexpr int16_t kPeerClosed = 8;  // the peer closed; State stays here until Close
-
-  static constexpr size_t kFlushAt = 65536;  // bytes
 
   PosixSocket(std::shared_ptr<EventLoop> loop, SocketEvents& events);
   ~PosixSocket() override;
@@ -62,7 +56,6 @@ class PosixSocket final : public Socket, private Pollable {
     sockaddr_storage storage;
     socklen_t length;
   };
-  static constexpr uint64_t kNoPump = UINT64_MAX;
   enum class Io { Done, WouldBlock, Eof, Failed };
   struct IoResult {
     IoResult(Io status, size_t count = 0) : status(status), count(count) {}
@@ -83,8 +76,6 @@ class PosixSocket final : public Socket, private Pollable {
   void StartTls();
   void ContinueHandshake();
   void Transfer(short revents);
-  // The completion owed for the text handed to SendData can be reported now.
-  bool CompleteReady() const;
   // Each returns false when a handler or a failure ended the connection.
   bool Receive(bool& eof);
   bool SendQueued();
@@ -130,12 +121,7 @@ class PosixSocket final : public Socket, private Pollable {
 
   std::u16string received_;
   std::unique_ptr<char[]> inbox_;  // for one pump's reads
-  std::string sendQueue_;
-  size_t sendOffset_ = 0;
-  bool completePending_ = false;
-  bool coalescing_ = false;  // the pending sends belong to a run of sends
-  uint64_t completedInPump_ = kNoPump;  // the pump that reported the last completion
-  uint64_t arrivedInPump_ = kNoPump;    // the pump that last handed over text
+  SendQueue sendQueue_;
   bool readMore_ = false;  // a pump stopped reading at its limit
   // The connection has ended (closed or failed) but the text received before the
   // end is still being handed over; a nested pump must not read past the end.

@@ -280,7 +280,7 @@ void WinsockSocket::connected() {
   }
   try {
     tls_ = std::make_unique<TlsChannel>(host_);
-    wire_ = tls_->start();
+    sendQueue_.Stage(tls_->start());
   } catch (const TlsError& error) {
     return failTls(error);
   }
@@ -305,29 +305,31 @@ void WinsockSocket::accept(std::string_view bytes) {
     received_.append(bytes);
   } else {
     incoming_.append(bytes);
-    const size_t unsent = wire_.size();
+    std::string answer;
     try {
-      const TlsChannel::Status status = tls_->feed(incoming_, received_, wire_);
+      const TlsChannel::Status status = tls_->feed(incoming_, received_, answer);
       closedByPeer = status == TlsChannel::Status::kClosedByPeer;
       if (state_ == kConnecting && status != TlsChannel::Status::kHandshaking) state_ = kConnected;
     } catch (const TlsError& error) {
       // Text decrypted before the failing record is handed over first.
       if (received_.size() > before) {
         const UINT connection = networkMessage_;
-        arrivedInPump_ = window_->pumps();
+        sendQueue_.Arrived(window_->pumps());
         if (!raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); })) return;
         if (networkMessage_ != connection || socket_ == INVALID_SOCKET) return;  // closed by the handler
       }
       return failTls(error);
     }
-    if (wire_.size() != unsent || state_ == kConnected) {
+    const bool answered = !answer.empty();
+    if (answered) sendQueue_.Stage(std::move(answer));
+    if (answered || state_ == kConnected) {
       const auto alive = aliveToken();
       flush();
       if (alive.expired() || socket_ == INVALID_SOCKET) return;
     }
   }
   if (received_.size() > before) {
-    arrivedInPump_ = window_->pumps();
+    sendQueue_.Arrived(window_->pumps());
     if (!raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); })) return;
   }
   if (closedByPeer) peerClosed();
@@ -356,14 +358,10 @@ void WinsockSocket::SendData(const std::u16string& data) {
   if (state_ == kClosed || state_ == kPeerClosed) {
     return deferError(WSAENOTCONN, L"Sending failed: the socket is not connected");
   }
-  coalescing_ = state_ == kConnected && window_->pumps() == completedInPump_ && window_->pumps() != arrivedInPump_;
-  const size_t held = queued_.size();
-  queued_.resize(held + data.size());
-  hostCharset().toBytes(data, reinterpret_cast<uint8_t*>(queued_.data() + held));
-  completeOwed_ = true;
+  sendQueue_.Add(data, window_->pumps(), state_ == kConnected);
   // Sending happens in the pump, so SendProgress and SendComplete come from there.
   if (state_ != kConnected) return;
-  if (coalescing_ && unsent() < kFlushAt) {
+  if (sendQueue_.Joined()) {
     schedule(kComplete);
     // Whoever reads the thread's queue next sends the batch: this pump or a later
     // one, or the application's own loop once the control has returned.
@@ -373,14 +371,9 @@ void WinsockSocket::SendData(const std::u16string& data) {
   }
 }
 
-size_t WinsockSocket::unsent() const { return queued_.size() - queuedOffset_ + wire_.size() - wireSent_; }
-
 void WinsockSocket::completeIfReady() {
-  if (state_ != kConnected || !completeOwed_) return;
-  const size_t left = unsent();
-  if (left > 0 && !(coalescing_ && left < kFlushAt)) return;
-  completeOwed_ = false;
-  completedInPump_ = window_->pumps();
+  if (state_ != kConnected || !sendQueue_.CompleteReady()) return;
+  sendQueue_.Completed(window_->pumps());
   raise([&] { events_.SendComplete(); });
 }
 
@@ -388,39 +381,30 @@ void WinsockSocket::flush(bool quiet) {
   // Events raised here may call back into the socket, pump or close it: every
   // pass reads the members afresh.
   while (socket_ != INVALID_SOCKET) {
-    if (wire_.empty()) {
-      if (state_ != kConnected || queuedOffset_ == queued_.size()) break;
-      const size_t size = std::min(queued_.size() - queuedOffset_, tls_ ? tls_->maxPiece() : kPlainPiece);
-      const std::string_view piece(queued_.data() + queuedOffset_, size);
+    if (!sendQueue_.Staged()) {
+      if (state_ != kConnected || sendQueue_.Queued() == 0) break;
       try {
-        wire_ = tls_ ? tls_->encrypt(piece) : std::string(piece);
+        sendQueue_.StageNext(tls_ ? tls_->maxPiece() : kPlainPiece, [&](std::string_view piece) {
+          return tls_ ? tls_->encrypt(piece) : std::string(piece);
+        });
       } catch (const TlsError& error) {
         if (!quiet) failTls(error);
         return;
       }
-      wireText_ = size;
-      queuedOffset_ += size;
-      if (queuedOffset_ == queued_.size()) {
-        queued_.clear();
-        queuedOffset_ = 0;
-      }
     }
-    const int sent = send(socket_, wire_.data() + wireSent_, static_cast<int>(wire_.size() - wireSent_), 0);
+    const std::string_view wire = sendQueue_.Next(0);  // what is staged
+    const int sent = send(socket_, wire.data(), static_cast<int>(wire.size()), 0);
     if (sent < 0) {
       const int error = WSAGetLastError();
       if (!quiet && error != WSAEWOULDBLOCK) fail(error, L"Sending to " + peer(), reasonOf(error));
       return;  // FD_WRITE follows when there is room again
     }
-    wireSent_ += static_cast<size_t>(sent);
-    if (wireSent_ < wire_.size()) continue;
-    wire_.clear();
-    wireSent_ = 0;
-    const size_t text = std::exchange(wireText_, 0);
+    const size_t text = sendQueue_.Wrote(static_cast<size_t>(sent));
     if (text == 0) continue;
     sentSinceIdle_ += text;
     // SendProgress takes 32-bit counts; a queue never drained may pass 2 GiB.
     const auto progress = static_cast<int32_t>(std::min<uint64_t>(sentSinceIdle_, INT32_MAX));
-    const auto remaining = static_cast<int32_t>(std::min<size_t>(queued_.size() - queuedOffset_, INT32_MAX));
+    const auto remaining = static_cast<int32_t>(std::min<size_t>(sendQueue_.Queued(), INT32_MAX));
     if (remaining == 0) sentSinceIdle_ = 0;  // progress counts from an empty queue
     if (quiet) continue;
     if (!raise([&] { events_.SendProgress(progress, remaining); })) return;
@@ -454,13 +438,8 @@ void WinsockSocket::release() {
   tls_.reset();
   incoming_.clear();
   received_.clear();
-  queued_.clear();
-  queuedOffset_ = 0;
-  wire_.clear();
-  wireSent_ = wireText_ = 0;
+  sendQueue_.Clear();
   sentSinceIdle_ = 0;
-  completeOwed_ = coalescing_ = false;
-  completedInPump_ = kNoPump;
   state_ = kClosed;
 }
 

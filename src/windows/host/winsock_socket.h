@@ -4,18 +4,16 @@
 // implicit TLS through Schannel. Everything it reports, it reports from there,
 // that is, only while the host pumps.
 //
-// A run of sends (a message body said line by line, each waiting for its
-// completion) costs no system call or window message per send: a send made right
-// after the pump that completed the one before joins the queue and is reported
-// complete by the next pump while the queue holds less than kFlushAt bytes (a
-// pump that also brought text ends the run, since the send may answer it). The
-// queue is written when it reaches kFlushAt, or when a message posted at the start
-// of the batch comes through the thread's queue, whoever reads it.
+// When sent text is written and reported complete is the SendQueue's to decide;
+// a send that joins a run costs no window message of its own either. The queue of
+// a run is written once it reaches kFlushAt, or when a message posted at the start
+// of the run comes through the thread's queue, whoever reads it.
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
 
+#include "transport/send_queue.h"
 #include "transport/socket.h"
 #include "windows/host/message_window.h"
 #include "windows/host/tls_channel.h"
@@ -28,8 +26,6 @@ class WinsockSocket final : public Socket, MessageTarget {
   static constexpr int16_t kResolving = 4;   // looking the host name up
   static constexpr int16_t kConnecting = 6;  // TCP connect, then the TLS handshake
   static constexpr int16_t kPeerClosed = 8;  // the peer closed; Close brings it to 0
-
-  static constexpr size_t kFlushAt = 65536;  // bytes
 
   // `owner`: see MessageTarget.
   WinsockSocket(std::shared_ptr<MessageWindow> window, SocketEvents& events, IUnknown* owner = nullptr);
@@ -53,7 +49,6 @@ class WinsockSocket final : public Socket, MessageTarget {
  private:
   struct Lookup;
   enum Task : LPARAM { kLookedUp = 1, kFlush, kPostedFlush, kComplete, kReportErrors };
-  static constexpr uint64_t kNoPump = UINT64_MAX;
 
   void schedule(Task task);
   void lookedUp();
@@ -65,7 +60,6 @@ class WinsockSocket final : public Socket, MessageTarget {
   void peerClosed();
   // Sends what Winsock takes. Quiet, it raises nothing, not even a failure.
   void flush(bool quiet = false);
-  size_t unsent() const;
   // Raises SendComplete if it is owed and can be reported now.
   void completeIfReady();
   void deferError(int number, std::wstring description);
@@ -95,16 +89,9 @@ class WinsockSocket final : public Socket, MessageTarget {
   std::string incoming_;  // received TLS records not yet decrypted
   std::string received_;  // received text not yet taken by GetData
   std::unique_ptr<char[]> inbox_;  // what one recv() brings
-  std::string queued_;    // text handed to SendData, not yet cut into pieces
-  size_t queuedOffset_ = 0;
-  std::string wire_;      // bytes for send(): a piece of text, a record or handshake messages
-  size_t wireSent_ = 0;
-  size_t wireText_ = 0;   // how much queued text the wire bytes carry
+  // Staged for send(): a piece of text, a record or handshake messages.
+  SendQueue sendQueue_;
   uint64_t sentSinceIdle_ = 0;
-  bool completeOwed_ = false;
-  bool coalescing_ = false;             // the owed completion is for a run of sends
-  uint64_t completedInPump_ = kNoPump;  // the pump that raised the last completion
-  uint64_t arrivedInPump_ = kNoPump;    // the pump that last raised DataArrival
   bool flushScheduled_ = false;
   bool flushPosted_ = false;
   std::deque<std::pair<int16_t, std::wstring>> deferredErrors_;
