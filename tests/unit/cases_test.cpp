@@ -211,6 +211,10 @@ const std::map<std::string, Member> kMembers = {
     GIVES("MimeContentCount", r.c.control.MimeContentCount()),
     DOES("Mime.From", r.c.control.MimeObj().From(a[0])), DOES("Mime.Too", r.c.control.MimeObj().Too(a[0])),
     DOES("Mime.Clear", r.c.control.MimeObj().Clear()),
+    // A Debugger handler that, once a trace line starts with a[0], puts a[1] into MimeTo.
+    DOES("MimeToOnTrace", r.c.events.onDebugger = [&r, a](const std::u16string& line) {
+      if (line.starts_with(a[0]) && r.c.control.MimeTo() != a[1]) r.c.control.MimeTo(a[1]);
+    }),
     GIVES("ErrCode", r.c.control.ErrCode()), GIVES("Busy", r.c.control.Busy()),
     GIVES("POP3SessionActive", r.c.control.POP3SessionActive()),
     GIVES("MailBoxCount", r.c.control.MailBoxCount()), GIVES("MailBoxSize", r.c.control.MailBoxSize()),
@@ -429,6 +433,11 @@ TEST_F(Host, SocketSendRestartsTheTimeoutOnProgressAndFailsSilentlyWithoutTheRep
   EXPECT_EQ(c.control.SocketSend(mess), 0);
   EXPECT_EQ(c.control.ErrCode(), 0);  // time-outs of the raw members are silent
   EXPECT_TRUE(c.events.errors.empty());
+  c.control.Timeout(10);  // a connection that goes ends the send at once, not by the time-out
+  c.host.Then([&] { c.socket.PeerCloses(); });
+  const int before = c.host.pumps;
+  EXPECT_EQ(c.control.SocketSend(mess), 0);
+  EXPECT_EQ(c.host.pumps, before + 1);
 }
 
 TEST_F(Host, SocketCloseIsBoundedEvenWhenTheTimerIsOff) {
