@@ -145,7 +145,7 @@ while IFS= read -r entry; do
     1) survivors+=("$name") ;;
     *) stale+=("$name") ;;
   esac
-done <tests/mutants.txt
+done <"$tree/tests/mutants.txt"
 echo "caught $caught/$total"
 
 if [[ $generated -gt 0 ]]; then
