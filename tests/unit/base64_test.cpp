@@ -28,29 +28,15 @@ std::u16string Written(size_t length, Encode encode) {
 TEST(EncodeBase64, EveryWayInGivesTheKnownTextIn76CharacterLines) {
   std::u16string line;  // 57 bytes "a" make one whole line
   for (int k = 0; k < 19; ++k) line += u"YWFh";
-  const struct {
-    bool windowsLike;
-    std::u16string input, encoded;
-  } rows[] = {
-      {false, u"", u""},
-      {false, u"M", u"TQ=="},
-      {false, u"Ma", u"TWE="},
-      {false, u"Man", u"TWFu"},
-      {false, u"Hello", u"SGVsbG8="},
-      {false, u"foobar", u"Zm9vYmFy"},
-      {false, std::u16string(5, u'\0'), u"AAAAAAA="},
-      {false, {u'a', u'\0', u'b'}, u"YQBi"},
-      {false, u"\u00FF\u00FE\u00FD", u"//79"},
-      {false, u"\u00FB\u00FF", u"+/8="},
-      {false, std::u16string(57, u'a'), line},
-      {false, std::u16string(58, u'a'), line + u"\r\nYQ=="},
+  const struct { bool windowsLike; std::u16string input, encoded; } rows[] = {
+      {false, u"", u""}, {false, u"M", u"TQ=="}, {false, u"Ma", u"TWE="}, {false, u"Man", u"TWFu"},
+      {false, u"Hello", u"SGVsbG8="}, {false, u"foobar", u"Zm9vYmFy"}, {false, std::u16string(5, u'\0'), u"AAAAAAA="},
+      {false, {u'a', u'\0', u'b'}, u"YQBi"}, {false, u"\u00FF\u00FE\u00FD", u"//79"}, {false, u"\u00FB\u00FF", u"+/8="},
+      {false, std::u16string(57, u'a'), line}, {false, std::u16string(58, u'a'), line + u"\r\nYQ=="},
       {false, std::u16string(114, u'a'), line + u"\r\n" + line},
       {false, std::u16string(115, u'a'), line + u"\r\n" + line + u"\r\nYQ=="},
       // one byte of the host's set per character, "?" for one without
-      {true, {kEuro, u'a', u'\u00E9'}, u"gGHp"},
-      {true, u"\u0080\u4E2Dx", u"Pz94"},
-      {false, u"\u4E2D", u"Pw=="},
-  };
+      {true, {kEuro, u'a', u'\u00E9'}, u"gGHp"}, {true, u"\u0080\u4E2Dx", u"Pz94"}, {false, u"\u4E2D", u"Pw=="}};
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::PrintToString(r.input.substr(0, 8)) + " of " + std::to_string(r.input.size()));
     HostCharsetFor host(r.windowsLike);

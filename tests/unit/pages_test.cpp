@@ -21,11 +21,9 @@ class Selection : public PageSelection {
   std::u16string Get(size_t item, std::u16string_view property) override {
     log.push_back(DecimalText(static_cast<int64_t>(item)) + u" get " + std::u16string(property));
     Corvane& c = controls[item].control;
-    const std::map<std::u16string_view, std::u16string> values{{u"POP3host", c.POP3host()},
-                                                               {u"POP3user", c.POP3user()},
-                                                               {u"POP3password", c.POP3password()},
-                                                               {u"SMTPhost", c.SMTPhost()},
-                                                               {u"SMTPsender", c.SMTPsender()}};
+    const std::map<std::u16string_view, std::u16string> values{
+        {u"POP3host", c.POP3host()}, {u"POP3user", c.POP3user()}, {u"POP3password", c.POP3password()},
+        {u"SMTPhost", c.SMTPhost()}, {u"SMTPsender", c.SMTPsender()}};
     return values.at(property);
   }
   void Put(size_t item, std::u16string_view property, const std::u16string& value) override {
@@ -42,9 +40,8 @@ class Selection : public PageSelection {
 };
 
 size_t ControlNamed(const PageLayout& layout, std::u16string_view name) {
-  for (size_t k = 0; k < layout.controls.size(); ++k) {
+  for (size_t k = 0; k < layout.controls.size(); ++k)
     if (layout.controls[k].name == name) return k;
-  }
   throw std::out_of_range("no such control");
 }
 
@@ -98,8 +95,7 @@ TEST(PropertyPages, AnEmptySelectionIsTheSubscriptError) {
   Selection none(0);
   PageLogic page(SmtpPage());
   for (auto notify : {&PageLogic::SelectionChanged, &PageLogic::ApplyChanges}) {
-    const testing_support::Raised raised = testing_support::RaisedBy([&] { (page.*notify)(none); });
-    EXPECT_EQ(raised ? raised->first : ErrorNumber{}, ErrorNumber::SubscriptOutOfRange);
+    EXPECT_EQ(testing_support::NumberRaisedBy([&] { (page.*notify)(none); }), ErrorNumber::SubscriptOutOfRange);
   }
 }
 

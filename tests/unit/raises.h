@@ -21,4 +21,11 @@ Raised RaisedBy(Call call) {
   return std::nullopt;
 }
 
+// Only the number of what `call` raised, 0 for nothing.
+template <class Call>
+ErrorNumber NumberRaisedBy(Call call) {
+  const Raised raised = RaisedBy(call);
+  return raised ? raised->first : ErrorNumber{};
+}
+
 }  // namespace corvane::testing_support
