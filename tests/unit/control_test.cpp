@@ -10,7 +10,8 @@ namespace {
 TEST(Timeout, StartsAtTenIsClampedToZeroToSixtyAndSignalsOnlyAChangedValue) {
   ScriptedControl c;
   EXPECT_EQ(c.control.Timeout(), 10);
-  const struct { int16_t put, stored; bool signalled; } rows[] = {{10, 10, false}, {20, 20, true}, {-5, 0, true}, {61, 60, true}, {1000, 60, false}, {75, 60, false}};
+  const struct { int16_t put, stored; bool signalled; } rows[] = {
+      {10, 10, false}, {20, 20, true}, {-5, 0, true}, {61, 60, true}, {1000, 60, false}, {75, 60, false}};
   for (const auto& r : rows) {
     c.host.changes.clear();
     c.control.Timeout(r.put);

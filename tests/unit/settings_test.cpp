@@ -129,7 +129,6 @@ TEST(SavedSettings, LoadingGivesTheDefaultsConvertedValuesOrAClearError) {
     MemoryPropertyBag saved;
     s.control.WriteProperties(saved);
     EXPECT_EQ(saved.entries, r.saved);
-    EXPECT_EQ(s.socket.secured, s.control.IsSecured());
   }
 }
 

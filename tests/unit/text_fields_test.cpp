@@ -27,8 +27,8 @@ TEST(SplitFields, EveryFieldKeptWithNothingOfTheListBefore) {
   const struct { std::u16string_view text, delimiter; FieldList fields; } rows[] = {
       {u"+OK 2 320\r\n", u" ", {u"+OK", u"2", u"320\r\n"}}, {u"-ERR", u" ", {u"-ERR"}}, {u"", u",", {u""}},
       {u"a,,b,", u",", {u"a", u"", u"b", u""}}, {u",a", u",", {u"", u"a"}}, {u",", u",", {u"", u""}},
-      {u"a\r", u"\r\n", {u"a\r"}}, {u"\r\n\r\n", u"\r\n", {u"", u"", u""}}, {u"x\ry\nz\r\n", u"\r\n", {u"x\ry\nz", u""}},
-      {u"aaa", u"aa", {u"", u"a"}}, {u"aaaa", u"aa", {u"", u"", u""}},  // left to right, without overlap
+      {u"a\r", u"\r\n", {u"a\r"}}, {u"\r\n\r\n", u"\r\n", {u"", u"", u""}}, {u"aaa", u"aa", {u"", u"a"}},
+      {u"x\ry\nz\r\n", u"\r\n", {u"x\ry\nz", u""}}, {u"aaaa", u"aa", {u"", u"", u""}} /* left to right, no overlap */,
       {u"A\r\n..B\r\n.C", u"\r\n..", {u"A", u"B\r\n.C"}}};
   for (const auto& r : rows) {
     FieldList fields = {u"caller's own", u"5", u"1200", u"extra", u"words"}, expected = {u""};
@@ -54,13 +54,15 @@ TEST(ReadNumber, LeadingNumberWithBlanksSkippedElseZero) {
       {u" 7", 7}, {u"1 2 3", 123}, {u"\t\n 42", 42}, {u"- 5", -5}, {u"1 . 5", 1.5}, {u"1 e 3", 1000} /* blanks */,
       {u"1e3", 1000}, {u"2E2", 200}, {u"1.5e1", 15}, {u"5e-1", 0.5}, {u"5e+1x", 50}, {u"12e", 12}, {u"12e+", 12},
       {u"12ex3", 12}, {u"", 0}, {u"abc", 0}, {u"+OK", 0}, {u"-", 0}, {u".", 0}, {u"e5", 0}, {u"--5", 0},
-      {u"+-5", 0}, {u"\r\n5", 0}, {u"100000e-400", 0}, {u"1e-99999999999999999999", 0}};
+      {u"+-5", 0}, {u"\r\n5", 0}, {u"100000e-400", 0}, {u"1e-99999999999999999999", 0},
+      {u"0.001e-9223372036854775808", 0} /* the smallest exponent */};
   for (const auto& [field, value] : rows) EXPECT_EQ(ReadNumber(field), value) << Row(field);
 }
 
 TEST(ReadInt, RoundsHalfToEvenAndOverflowsBeyondTheWidth) {
   constexpr int64_t kOver = INT64_MIN;
-  const std::u16string tiny = u"0." + std::u16string(400, u'0') + u"1";
+  const std::u16string tiny = u"0." + std::u16string(400, u'0') + u"1", huge = u"1" + std::u16string(400, u'0'),
+                       scaled = tiny + u"e500";
   const struct { std::u16string_view field; int64_t narrow, wide; } rows[] = {
       {u"2.5", 2, 2}, {u"3.5", 4, 4}, {u"-2.5", -2, -2}, {u"-3.5", -4, -4}, {u"0.5", 0, 0}, {u"-0.5", 0, 0},
       {u"1.5", 2, 2}, {u"2.4999", 2, 2}, {u"2.5001", 3, 3}, {u"0e999999", 0, 0}, {u"-1e-400", 0, 0}, {tiny, 0, 0},
@@ -68,7 +70,8 @@ TEST(ReadInt, RoundsHalfToEvenAndOverflowsBeyondTheWidth) {
       {u"-32768.5", -32768, -32768}, {u"32767.5", kOver, 32768}, {u"-32769", kOver, -32769}, {u"1e5", kOver, 100000},
       {u"2147483647", kOver, INT32_MAX}, {u"-2147483648", kOver, INT32_MIN}, {u"2147483646.5", kOver, 2147483646},
       {u"2147483647.5", kOver, kOver}, {u"-2147483649", kOver, kOver}, {u"1e400", kOver, kOver},
-      {u"-1e400", kOver, kOver}, {u"1e99999999999999999999", kOver, kOver}};
+      {u"-1e400", kOver, kOver}, {u"1e99999999999999999999", kOver, kOver}, {u"42e9223372036854775807", kOver, kOver},
+      {huge, kOver, kOver}, {scaled, kOver, kOver}};
   for (const auto& r : rows) {
     SCOPED_TRACE(Row(r.field.substr(0, 16)));
     for (const bool narrow : {true, false}) {
