@@ -3,6 +3,7 @@
 // depends on the host's 8-bit character set.
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "text/charset.h"
 
@@ -26,6 +27,15 @@ class WindowsLikeHostCharset {
   ~WindowsLikeHostCharset() { setHostCharset(nullptr); }
   WindowsLikeHostCharset(const WindowsLikeHostCharset&) = delete;
   WindowsLikeHostCharset& operator=(const WindowsLikeHostCharset&) = delete;
+};
+
+// That set for its lifetime when `windowsLike`, else ISO-8859-1: rows of a table
+// each set up their own, so a row after a Windows-like one checks it is gone.
+struct HostCharsetFor {
+  explicit HostCharsetFor(bool windowsLike) {
+    if (windowsLike) charset.emplace();
+  }
+  std::optional<WindowsLikeHostCharset> charset;
 };
 
 }  // namespace corvane::testing_support
