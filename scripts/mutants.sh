@@ -26,7 +26,7 @@ while [[ $# -gt 0 ]]; do
 done
 
 ladder=(unit native mail docs)
-work=$root/build/mutants
+work=${CORVANE_MUTANTS_DIR:-$root/build/mutants}  # another folder lets two runs go at once
 tree=$work/tree
 rm -rf "$tree"
 mkdir -p "$tree"
