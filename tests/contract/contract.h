@@ -185,13 +185,25 @@ inline void echoSession(Host& host, int port, bool secured) {
 // against an address when given one.
 inline void tlsNames(Host& host, const Servers& servers, const Platform& platform) {
   for (const std::u16string name : {u"localhost", u"127.0.0.1"}) {
-    if (name != u"localhost" && !platform.tlsByAddress) return;
+    if (name != u"localhost" && !platform.tlsByAddress) continue;
     Recorder peer(host);
     const std::u16string sni = u"SNI " + (name == u"localhost" ? name : u"") + u"\r\n";
     check("TLS to " + narrow(name) + " is checked and sends the name only when it is not an address",
           peer.connect(host, name, servers.tls, true) && peer.ask(host, u"SNI\r\n", sni.size()) && peer.text == sni,
           narrow(peer.text) + peer.error());
   }
+  // Close says goodbye with a close_notify, as the next connection hears from the server.
+  {
+    Recorder first(host);
+    first.connect(host, u"localhost", servers.tls, true);
+    first.socket->Close();
+  }
+  pumpFor(host, 0.3);
+  Recorder peer(host);
+  check("Close ends a TLS connection with a close_notify",
+        peer.connect(host, u"localhost", servers.tls, true) && peer.ask(host, u"POLITE\r\n", 12) &&
+            peer.text == u"POLITE yes\r\n",
+        narrow(peer.text) + peer.error());
 }
 
 // Each way a connection fails: SocketError from a pump with the right number, a

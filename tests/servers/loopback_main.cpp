@@ -5,7 +5,8 @@
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
 // connection (TLS: with a close_notify); a piece that is the line "SNI" gets back
 // "SNI name", the host name the client sent (none: empty), and one holding the line
-// "RESET" a TCP reset instead of its echo; a piece holding the line "NOISE" gets,
+// "RESET" a TCP reset instead of its echo; the line "POLITE" gets "POLITE yes" when
+// the last client to close a TLS connection sent a close_notify; a piece holding the line "NOISE" gets,
 // 0.3 s later, a TLS record that does not decrypt instead of its echo. A sink
 // reads and drops what it gets and, when the connection ends, prints
 // "sink: N bytes". Once everything listens,
@@ -15,6 +16,7 @@
 // (Pop3SplitMailbox, printing "pop3_split_err: deleted N"). Runs until killed.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -30,9 +32,13 @@ using namespace corvane::test_servers;
 
 namespace {
 
+// Whether the last TLS client to go away said goodbye with a close_notify.
+std::atomic<bool> lastClosePolite{false};
+
 void EchoUntilQuit(ServerConnection& connection) {
   std::string tail;
   for (std::string data = connection.Read(); !data.empty(); data = connection.Read()) {
+    if (data == "POLITE\r\n") data = lastClosePolite ? "POLITE yes\r\n" : "POLITE no\r\n";
     const bool noise = data.find("NOISE\r\n") != std::string::npos;
     if (noise || data.find("LATER\r\n") != std::string::npos)
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -45,6 +51,7 @@ void EchoUntilQuit(ServerConnection& connection) {
     if (tail.size() > 6) tail.erase(0, tail.size() - 6);
     if (tail == "QUIT\r\n") return;
   }
+  lastClosePolite = connection.ClientSentCloseNotify();
 }
 
 void Sink(ServerConnection& connection) {
