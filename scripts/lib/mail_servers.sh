@@ -15,7 +15,10 @@
 # Every daemon is started here and recorded in DIR/pids as "pid starttime", so a stop
 # ends exactly those and their children, and never a process that merely reused a PID.
 
-ms_domain=corvane.test
+# shellcheck source-path=SCRIPTDIR source=test_certificates.sh
+source "$(dirname "${BASH_SOURCE[0]}")/test_certificates.sh"
+
+ms_domain=corvane.test  # the server certificates name mail.corvane.test too
 ms_owner=corvane-mail   # owns the Maildirs, for both servers
 ms_lock=/tmp/corvane-mail.lock
 
@@ -168,53 +171,6 @@ _ms_tail() {  # files...
   done
 }
 
-# A test authority and a server certificate from it, valid from yesterday for a year.
-_ms_certificates() {  # dir
-  local tls=$1/tls from to
-  from=$(date -u -d yesterday +%Y%m%d%H%M%SZ)
-  to=$(date -u -d '+1 year' +%Y%m%d%H%M%SZ)
-  mkdir -p "$tls/issued" && : >"$tls/index.txt" && echo 01 >"$tls/serial" || return 1
-  cat >"$tls/openssl.cnf" <<EOF
-[ca]
-default_ca = test
-[test]
-dir = $tls
-database = \$dir/index.txt
-serial = \$dir/serial
-new_certs_dir = \$dir/issued
-default_md = sha256
-policy = anything
-unique_subject = no
-[anything]
-commonName = supplied
-[req]
-distinguished_name = dn
-[dn]
-[authority]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-[server]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature,keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost,DNS:mail.$ms_domain,IP:127.0.0.1
-authorityKeyIdentifier = keyid
-EOF
-  (
-    cd "$tls" &&
-      openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Corvane Mail Test CA" -config openssl.cnf \
-        -keyout ca.key -out ca.csr &&
-      openssl ca -batch -config openssl.cnf -selfsign -keyfile ca.key -in ca.csr -extensions authority \
-        -startdate "$from" -enddate "$to" -notext -out ca.pem &&
-      openssl req -new -newkey rsa:2048 -nodes -subj "/CN=localhost" -config openssl.cnf \
-        -keyout server.key -out server.csr &&
-      openssl ca -batch -config openssl.cnf -cert ca.pem -keyfile ca.key -in server.csr -extensions server \
-        -startdate "$from" -enddate "$to" -notext -out server.pem &&
-      chmod 600 ca.key server.key
-  ) >"$1/openssl.log" 2>&1
-}
-
 _ms_owner_ids() {  # -> "uid gid"; makes the system user on first use
   if ! getent passwd "$ms_owner" >/dev/null; then
     useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
@@ -234,8 +190,8 @@ log_path = $d/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
 ssl = yes
-ssl_cert = <$d/tls/server.pem
-ssl_key = <$d/tls/server.key
+ssl_cert = <$d/tls/trusted.pem
+ssl_key = <$d/tls/trusted.key
 ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = no
 auth_mechanisms = plain login
@@ -335,8 +291,8 @@ smtpd_soft_error_limit = 1000
 smtpd_hard_error_limit = 1000
 in_flow_delay = 0
 smtpd_tls_security_level = none
-smtpd_tls_cert_file = $d/tls/server.pem
-smtpd_tls_key_file = $d/tls/server.key
+smtpd_tls_cert_file = $d/tls/trusted.pem
+smtpd_tls_key_file = $d/tls/trusted.key
 EOF
   cat >"$p/master.cf" <<EOF
 127.0.0.1:$4 inet n - n - - smtpd
@@ -422,7 +378,7 @@ _ms_up() {  # [dir]
   chmod 755 "$d" || return 1
   ids=$(_ms_owner_ids) || { _ms_err "cannot make the user $ms_owner"; return 1; }
   read -r uid gid <<<"$ids"
-  _ms_certificates "$d" || { _ms_err "test certificates"; _ms_tail "$d/openssl.log"; return 1; }
+  test_certificates "$d/tls" || { _ms_err "test certificates"; _ms_tail "$d/tls/openssl.log"; return 1; }
 
   mkdir -p "$d/mail" "$d/dovecot" || return 1
   : >"$d/dovecot/users"

@@ -226,7 +226,7 @@ TEST_F(FaultFixture, ErrInAnAnswersFirstPieceDeletesNoUnseenMessage) {
 // A handshake the client must refuse: the login fails with the socket's number.
 struct Handshake {
   const char* name;
-  test_servers::Identity test_servers::TestPki::*identity;
+  const char* certificate;
   bool tls10Only;
   int16_t number;
 };
@@ -234,11 +234,12 @@ struct Handshake {
 class RefusedHandshakes : public FaultFixture, public ::testing::WithParamInterface<Handshake> {};
 
 TEST_P(RefusedHandshakes, FailTheLoginWithTheSocketError) {
-  const auto& [name, identity, tls10Only, number] = GetParam();
+  const auto& [name, certificate, tls10Only, number] = GetParam();
+  const auto identity = Certificate(certificate);
   for (const Protocol protocol : {Protocol::kPop3, Protocol::kSmtp}) {
     SCOPED_TRACE(protocol == Protocol::kPop3 ? "POP3" : "SMTP");
     {
-      LoopbackServer peer(test_servers::FaultyPeer(protocol), &(Pki().*identity), tls10Only);
+      LoopbackServer peer(test_servers::FaultyPeer(protocol), &identity, tls10Only);
       Aim(protocol, peer.Port(), true);
       events.codes.clear();
       const auto start = std::chrono::steady_clock::now();
@@ -256,11 +257,10 @@ TEST_P(RefusedHandshakes, FailTheLoginWithTheSocketError) {
 
 INSTANTIATE_TEST_SUITE_P(
     Certificates, RefusedHandshakes,
-    ::testing::Values(Handshake{"WrongName", &test_servers::TestPki::wrongName, false, socket_error::kTlsHostnameMismatch},
-                      Handshake{"Expired", &test_servers::TestPki::expired, false, socket_error::kTlsCertificateExpired},
-                      Handshake{"Untrusted", &test_servers::TestPki::untrusted, false,
-                                socket_error::kTlsCertificateUntrusted},
-                      Handshake{"Tls10Only", &test_servers::TestPki::good, true, socket_error::kTlsFailure}),
+    ::testing::Values(Handshake{"WrongName", "wrongname", false, socket_error::kTlsHostnameMismatch},
+                      Handshake{"Expired", "expired", false, socket_error::kTlsCertificateExpired},
+                      Handshake{"Untrusted", "untrusted", false, socket_error::kTlsCertificateUntrusted},
+                      Handshake{"Tls10Only", "trusted", true, socket_error::kTlsFailure}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "harness.h"
 
-#include <memory>
+#include <cstdlib>
+#include <filesystem>
 
 #include "text/charset.h"
 
@@ -8,20 +9,26 @@ namespace corvane::integration {
 
 namespace {
 
-std::unique_ptr<test_servers::TestPki> pki;
-
-class PkiEnvironment : public ::testing::Environment {
+// Before the first secure connection of the process, which reads it once.
+class TrustEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { pki = std::make_unique<test_servers::TestPki>(); }
-  void TearDown() override { pki.reset(); }
+  void SetUp() override {
+    const std::string authority = CORVANE_TEST_CERTIFICATES "/ca.pem";
+    ASSERT_TRUE(std::filesystem::exists(authority))
+        << authority << " is missing: ctest makes it, or scripts/lib/test_certificates.sh " CORVANE_TEST_CERTIFICATES;
+    setenv("SSL_CERT_FILE", authority.c_str(), 1);
+  }
 };
 
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new PkiEnvironment);
+    ::testing::AddGlobalTestEnvironment(new TrustEnvironment);
 
 }  // namespace
 
-test_servers::TestPki& Pki() { return *pki; }
+test_servers::Identity Certificate(const std::string& name) {
+  const std::string base = CORVANE_TEST_CERTIFICATES "/" + name;
+  return {base + ".pem", base + ".key"};
+}
 
 bool PumpUntil(Host& host, const std::function<bool()>& done, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the integration tests: the trusted test PKI and bounded waits on the
+// Shared by the integration tests: the test certificates and bounded waits on the
 // POSIX host.
 #include <gtest/gtest.h>
 
@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "control/host.h"
-#include "test_ca.h"
+#include "loopback_server.h"
 #include "transport/socket.h"
 
 namespace corvane::integration {
 
-// Made once for the whole run, before any test connects.
-test_servers::TestPki& Pki();
+// A server certificate of the folder scripts/lib/test_certificates.sh made for
+// the run ("trusted", "untrusted", "wrongname", "expired"), whose authority the
+// process trusts through SSL_CERT_FILE.
+test_servers::Identity Certificate(const std::string& name);
 
 // Pumps until `done` or until `seconds` passed; returns `done()`.
 bool PumpUntil(Host& host, const std::function<bool()>& done, double seconds = 10);

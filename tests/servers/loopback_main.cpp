@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <list>
 #include <mutex>
 #include <sstream>
@@ -86,11 +85,6 @@ constexpr Faulty kFaulty[] = {
     {"smtp_refuse_rcpt", Protocol::kSmtp, Fault::kRefuse, "RCPT"},
 };
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,7 +106,7 @@ int main(int argc, char** argv) {
     std::string key = entry.substr(colon + 1);
     const bool old = key.ends_with(":tls1.0");
     if (old) key.resize(key.size() - 7);
-    const Identity identity{Contents(entry.substr(equals + 1, colon - equals - 1)), Contents(key)};
+    const Identity identity{entry.substr(equals + 1, colon - equals - 1), key};
     servers.emplace_back(EchoUntilQuit, &identity, old);
     ports << entry.substr(0, equals) << " " << servers.back().Port() << "\n";
   }

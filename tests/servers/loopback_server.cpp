@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -42,17 +41,9 @@ int ListenOnLoopback(uint16_t& port) {
 SSL_CTX* ServerContext(const Identity& identity) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   Check(context != nullptr, "TLS context");
-  BIO* certificate = BIO_new_mem_buf(identity.certificatePem.data(), static_cast<int>(identity.certificatePem.size()));
-  BIO* key = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
-  X509* x509 = PEM_read_bio_X509(certificate, nullptr, nullptr, nullptr);
-  EVP_PKEY* pkey = PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr);
-  const bool ok = x509 && pkey && SSL_CTX_use_certificate(context, x509) == 1 &&
-                  SSL_CTX_use_PrivateKey(context, pkey) == 1;
-  X509_free(x509);
-  EVP_PKEY_free(pkey);
-  BIO_free(certificate);
-  BIO_free(key);
-  Check(ok, "server certificate");
+  Check(SSL_CTX_use_certificate_file(context, identity.certificateFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
+            SSL_CTX_use_PrivateKey_file(context, identity.keyFile.c_str(), SSL_FILETYPE_PEM) == 1,
+        ("server certificate " + identity.certificateFile).c_str());
   return context;
 }
 

@@ -13,12 +13,16 @@
 #include <thread>
 #include <vector>
 
-#include "test_ca.h"
-
 using SSL = struct ssl_st;
 using SSL_CTX = struct ssl_ctx_st;
 
 namespace corvane::test_servers {
+
+// A server's certificate and private key: PEM files (scripts/lib/test_certificates.sh).
+struct Identity {
+  std::string certificateFile;
+  std::string keyFile;
+};
 
 // The server's end of one connection. Reads and writes block.
 class ServerConnection {
