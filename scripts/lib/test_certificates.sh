@@ -49,8 +49,7 @@ subjectAltName = DNS:elsewhere.corvane.test
 CNF
     when() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
     from=$(when yesterday) && to=$(when '+1 year') || exit 1
-    # name subject authority|-selfsign extensions [from to]
-    issue() {
+    issue() {  # name subject authority|-selfsign extensions [from to]
       local signer=(-cert "$3.pem" -keyfile "$3.key")
       [[ $3 == -selfsign ]] && signer=(-selfsign -keyfile "$1.key")
       openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$2" -config openssl.cnf -keyout "$1.key" -out "$1.csr" &&
