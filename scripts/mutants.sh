@@ -60,6 +60,7 @@ run() {  # suite
     native) (cd "$b" && timeout 900 ctest -L 'integration|contract' --timeout 120) ;;
     mail) (cd "$b" && timeout 900 ctest -L mail) ;;
     docs) (cd "$b" && timeout 300 ctest -R docs_) ;;
+    wine-server) share_wine && timeout 1800 bash "$tree/scripts/wine-test.sh" </dev/null ;;  # registration, MIME
     wine-*) share_wine && timeout 1800 bash "$tree/scripts/wine-${1#wine-}-test.sh" </dev/null ;;
   esac >"$work/run.log" 2>&1
 }
