@@ -160,7 +160,7 @@ while IFS= read -r entry; do
     3) total=$((total - 1)) not_run=$((not_run + 1)) ;;
   esac
 done <"$tree/tests/mutants.txt"
-echo "caught $caught/$total${wine:+}${wine:-; $not_run more apply, their Wine suites not run}"
+if [[ -n $wine ]]; then echo "caught $caught/$total"; else echo "caught $caught/$total; $not_run more apply, their Wine suites not run"; fi
 
 if [[ $generated -gt 0 ]]; then
   made=0 killed=0 lived=()

@@ -441,6 +441,15 @@ void checkPersistence(_Corvane* control) {
   std::string why = errorDescription();
   check("a stream from a newer version is refused as an invalid file format",
         hr == static_cast<HRESULT>(0x800A0141) && why.find("format 9") != std::string::npos, hex(hr) + " " + why);
+  IStream* cut = nullptr;  // says 100 bytes follow, holds 4
+  CreateStreamOnHGlobal(nullptr, TRUE, &cut);
+  cut->Write("\x64\0\0\0\x06\0\0\0", 8, nullptr);
+  cut->Seek(start, STREAM_SEEK_SET, nullptr);
+  hr = streamLoader ? streamLoader->Load(cut) : E_NOINTERFACE;
+  why = errorDescription();
+  check("a stream cut short is refused as an invalid file format",
+        hr == static_cast<HRESULT>(0x800A0141) && why.find("end early") != std::string::npos, hex(hr) + " " + why);
+  cut->Release();
   bytes->Release();
   Bag wrong;
   VARIANT text;
