@@ -111,6 +111,8 @@ TEST(SavedSettings, LoadingGivesTheDefaultsConvertedValuesOrAClearError) {
        {{ErrorNumber::Overflow, "Saved setting TimeOut: 40000 does not fit a 16-bit integer"}}},
       {{{u"TimeOut", int16_t{61}}}, {},
        {{ErrorNumber::InvalidPropertyValue, "Saved setting TimeOut: 61 is not between 0 and 60"}}},
+      {{{u"TimeOut", u"-32768"}}, {},  // fits 16 bits, at the very edge
+       {{ErrorNumber::InvalidPropertyValue, "Saved setting TimeOut: -32768 is not between 0 and 60"}}},
       {{{u"IsSecured", u"maybe"}}, {},
        {{ErrorNumber::TypeMismatch, "Saved setting IsSecured: \"maybe\" is not a whole number"}}}};
   for (const auto& r : rows) {
