@@ -56,7 +56,7 @@ build() {  # suite
 run() {  # suite
   local b=$tree/build/native
   case $1 in
-    unit) timeout 300 "$b/tests/corvane_unit_tests" --gtest_brief=1 && timeout 120 "$b/tests/corvane_cpp_tests" --gtest_brief=1 ;;
+    unit) timeout 60 "$b/tests/corvane_unit_tests" --gtest_brief=1 && timeout 60 "$b/tests/corvane_cpp_tests" --gtest_brief=1 ;;
     native) (cd "$b" && timeout 900 ctest -L 'integration|contract' --timeout 120) ;;
     mail) (cd "$b" && timeout 900 ctest -L mail) ;;
     docs) (cd "$b" && timeout 300 ctest -R docs_) ;;
