@@ -9,7 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/test_certificates.sh"
 loopback_start() {  # folder program pid-file
   test_certificates "$1" || return 1
   "$2" "$1/ports" tls="$1/trusted.pem:$1/trusted.key" untrusted="$1/untrusted.pem:$1/untrusted.key" \
-    wrongname="$1/wrongname.pem:$1/wrongname.key" tls11="$1/trusted.pem:$1/trusted.key:tls1.0" \
+    wrongname="$1/wrongname.pem:$1/wrongname.key" expired="$1/expired.pem:$1/expired.key" tls11="$1/trusted.pem:$1/trusted.key:tls1.0" \
     >"$1/servers.log" 2>&1 </dev/null &
   echo $! >"$3"
   for _ in $(seq 100); do
@@ -20,7 +20,7 @@ loopback_start() {  # folder program pid-file
 }
 
 # Sets port_NAME for each server of folder/ports: port_plain, port_tls (trusted,
-# for localhost), port_untrusted, port_wrongname, port_tls11 (trusted, TLS 1.0
+# for localhost), port_untrusted, port_wrongname, port_expired, port_tls11 (trusted, TLS 1.0
 # only), port_sink, port_refused, and one per faulty peer (see loopback_main.cpp).
 loopback_ports() {  # folder
   local name port

@@ -25,7 +25,7 @@ using checks::narrow;
 
 // The servers' ports, in the order of the command line.
 struct Servers {
-  int plain, tls, untrusted, wrongName, refused, tls10;
+  int plain, tls, untrusted, wrongName, refused, tls10, expired;
 };
 
 struct Platform {
@@ -228,6 +228,7 @@ inline void failures(Host& host, const Servers& servers, const Platform& platfor
        {e::kTlsHostnameMismatch}, {}},
       {"TLS: a trusted certificate without the address", u"127.0.0.1", servers.wrongName, true,
        {e::kTlsHostnameMismatch}, {}},
+      {"TLS: an expired certificate", u"localhost", servers.expired, true, {e::kTlsCertificateExpired}, {}},
       {"TLS: a server of TLS 1.0 only", u"localhost", servers.tls10, true, {e::kTlsFailure},
        u"the protocol version was refused: TLS 1.2 or later is required"},
       {"TLS to a plain server", u"localhost", servers.plain, true, {e::kTlsFailure}, {}},
@@ -358,12 +359,13 @@ inline void pumpsAndTimers(Host& host, int port, const Platform& platform) {
 // A driver's main: the contract, then the platform's own checks.
 inline int run(int argc, char** argv, Host& host, const Platform& platform,
                const std::function<void(const Servers&)>& platformChecks) {
-  if (argc != 7) {
-    std::fputs("usage: corvane_contract <plain> <tls> <untrusted> <wrong name> <refused> <tls 1.0 only>\n", stderr);
+  if (argc != 8) {
+    std::fputs("usage: corvane_contract <plain> <tls> <untrusted> <wrong name> <refused> <tls 1.0 only> <expired>\n",
+               stderr);
     return 2;
   }
   const Servers servers{std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]),
-                        std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])};
+                        std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7])};
   pumpsAndTimers(host, servers.plain, platform);
   echoSession(host, servers.plain, false);
   echoSession(host, servers.tls, true);

@@ -185,10 +185,6 @@ Behaviour Discard(std::shared_ptr<std::atomic<size_t>> received) {
   };
 }
 
-Behaviour GreetAndClose(std::string greeting) {
-  return [greeting](ServerConnection& connection) { connection.Write(greeting); };
-}
-
 namespace {
 
 constexpr std::pair<Fault, const char*> kFaultNames[] = {

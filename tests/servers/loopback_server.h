@@ -87,8 +87,6 @@ void Echo(ServerConnection& connection);
 void Silent(ServerConnection& connection);
 // Reads and counts what comes until the client closes.
 Behaviour Discard(std::shared_ptr<std::atomic<size_t>> received);
-// Sends `greeting`, then closes in order.
-Behaviour GreetAndClose(std::string greeting);
 
 // A POP3 or SMTP peer with canned replies (a mailbox of one short message; every
 // command accepted) that misbehaves once in its life, whatever the connection: in

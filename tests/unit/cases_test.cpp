@@ -19,15 +19,27 @@ namespace {
 
 using Strings = std::vector<std::u16string>;
 
+// What a misbehaving server does in place of an "S!" answer, and the ErrCode
+// that the call waiting for the answer must end with.
+struct Fault {
+  const char* name;
+  int16_t code;
+};
+constexpr Fault kFaults[] = {{"close", 5}, {"reset", 5}, {"stall", 3}, {"garbage", 3}, {"longline", 3}, {"flood", 7}};
+constexpr size_t kFloodLimit = 1 << 16;  // the received-text limit while a fault floods
+
 // A server that follows a transcript, saying its text in pieces of `chunk`
 // characters, one piece per pump and taking no time. It accepts the connection,
 // reports every send complete and checks what the client says against the "C"
-// entries. A pump in which it does nothing lets a second pass.
+// entries. A pump in which it does nothing lets a second pass. Given a fault, it
+// misbehaves in place of its `point`th "S!" answer, and then says nothing more.
 class TranscriptPeer {
  public:
-  TranscriptPeer(ScriptedControl& c, Strings script, size_t chunk) : c_(c), script_(std::move(script)), chunk_(chunk) {
+  TranscriptPeer(ScriptedControl& c, Strings script, size_t chunk, const Fault* fault = nullptr, int point = -1)
+      : c_(c), script_(std::move(script)), chunk_(chunk), fault_(fault), point_(point) {
     c_.host.peer = [this] { return Pump(); };
   }
+  bool Faulted() const { return faulted_; }
 
   // Every entry was played and the client said nothing more.
   void ExpectFinished() {
@@ -41,7 +53,7 @@ class TranscriptPeer {
  private:
   bool Is(const char16_t* prefix) const { return next_ < script_.size() && script_[next_].starts_with(prefix); }
   // "S: " and "C: " lines end in CR LF, "S~ " and "C~ " ones don't.
-  static std::u16string Text(const std::u16string& entry) { return entry.substr(3) + (entry[1] == u':' ? u"\r\n" : u""); }
+  static std::u16string Text(const std::u16string& entry) { return entry.substr(3) + (entry[1] == u'~' ? u"" : u"\r\n"); }
 
   void Hear() {
     const Strings& sent = c_.socket.sent;
@@ -52,6 +64,7 @@ class TranscriptPeer {
 
   bool Pump() {
     ScriptedSocket& socket = c_.socket;
+    if (faulted_) return std::string_view(fault_->name) == "flood" && (socket.Arrive(std::u16string(8192, u'x')), true);
     if (completed_ < socket.sent.size()) {
       completed_ = socket.sent.size();
       socket.SendComplete();
@@ -73,7 +86,8 @@ class TranscriptPeer {
       socket.PeerCloses();
       return true;
     }
-    if (!Is(u"S: ") && !Is(u"S~ ")) return Is(u"pause ") && Pump();  // else it waits for the client (or has done)
+    if (Is(u"S! ") && fault_ && points_++ == point_) return Misbehave();
+    if (!Is(u"S: ") && !Is(u"S~ ") && !Is(u"S! ")) return Is(u"pause ") && Pump();  // else it waits for the client (or has done)
     const std::u16string text = Text(script_[next_]);
     socket.Arrive(text.substr(said_, chunk_));
     said_ += chunk_;
@@ -84,9 +98,23 @@ class TranscriptPeer {
     return true;
   }
 
+  bool Misbehave() {
+    faulted_ = true;
+    const std::string_view name = fault_->name;
+    if (name == "close") c_.socket.PeerCloses();
+    if (name == "reset") c_.socket.Error(10054, u"Connection reset by peer");
+    if (name == "garbage") c_.socket.Arrive(std::u16string(u"\0\xFF\x1B[2J\x80garbage\x7F\r\n", 17));
+    if (name == "longline") c_.socket.Arrive(std::u16string(65536, u'x'));
+    if (name == "flood") c_.control.DialogueObj().LongestReceived(kFloodLimit);
+    return name != "stall";
+  }
+
   ScriptedControl& c_;
   Strings script_;
   size_t chunk_;
+  const Fault* fault_;
+  int point_, points_ = 0;  // the "S!" answer to replace, and those met
+  bool faulted_ = false;
   size_t next_ = 0, said_ = 0, paused_ = 0;  // the entry played, of its text, of its pause
   size_t heard_ = 0, completed_ = 0;        // client sends checked, reported complete
 };
@@ -97,6 +125,8 @@ struct Case {
   std::string name;
   std::vector<std::string> lines;  // the "@whole" or "@split" ones of this playing only
   bool split;                      // the server's text one character per pump
+  const Fault* fault = nullptr;    // in place of the `point`th "S!" answer
+  int point = -1;
 };
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
@@ -165,6 +195,12 @@ std::vector<Case> LoadCases() {
         if (line != "only whole") p.lines.emplace_back(line);
       }
     }
+    // Once more for every fault at every "S!" answer, played whole.
+    const auto whole = played[played.size() - 1 - !std::ranges::count(c.lines, "only whole")].lines;
+    const auto points = std::ranges::count_if(whole, [](const std::string& l) { return l.starts_with("S! "); });
+    for (int point = 0; point < points; ++point)
+      for (const Fault& fault : kFaults)
+        played.push_back(Case{c.name + "_" + fault.name + "_at_" + std::to_string(point + 1), whole, false, &fault, point});
   }
   return played;
 }
@@ -251,7 +287,8 @@ TEST_P(Cases, Play) {
     if (line.starts_with("set ") || line.starts_with("call ") || line.starts_with("expect ")) steps.push_back(line);
     else transcript.push_back(Unescape(line) + (line.size() == 2 ? u" " : u""));  // "S:" for "S: "
   }
-  TranscriptPeer peer(r.c, transcript, GetParam().split ? 1 : std::u16string::npos);
+  const Case& played = GetParam();
+  TranscriptPeer peer(r.c, transcript, played.split ? 1 : std::u16string::npos, played.fault, played.point);
   for (const std::string& line : steps) {
     SCOPED_TRACE(line);
     const Strings step = Words(line);
@@ -268,6 +305,15 @@ TEST_P(Cases, Play) {
       got = {u"raises", DecimalText(static_cast<int16_t>(e.number()))};
     }
     if (kind == "call") std::tie(r.pumps, r.seconds) = std::pair(r.c.host.pumps - pumps, r.c.host.now - now);
+    if (peer.Faulted()) {  // the call the fault met fails with its code, in bounded time, and frees the control
+      EXPECT_TRUE(got == Strings{u"false"} || got == Strings{u""} || got == Strings{u"0"}) << Utf8(got.at(0));
+      EXPECT_EQ(r.c.control.ErrCode(), played.fault->code);
+      EXPECT_LE(r.seconds, 2 * r.c.control.Timeout() + 1);
+      if (r.c.control.Busy()) r.c.control.POP3SessionActive() ? r.c.control.POP3Logout() : r.c.control.SMTPLogout();
+      EXPECT_FALSE(r.c.control.Busy());
+      EXPECT_EQ(r.c.socket.state, Socket::kClosed);
+      return;
+    }
     if (kind == "set" || arrow == step.end()) continue;
     if (*arrow == u"has") {  // these lines, in this order, among others
       Strings found;
@@ -277,6 +323,7 @@ TEST_P(Cases, Play) {
     }
     EXPECT_EQ(got, expected);
   }
+  EXPECT_FALSE(played.fault) << "the fault was never met";
   peer.ExpectFinished();
 }
 
