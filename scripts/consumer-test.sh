@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The native package as a program outside the tree sees it: installs build/native
 # into a temporary prefix and moves the prefix (nothing installed may know where it
-# was put), compiles every installed header on its own, builds tests/consumer with
-# find_package(Corvane) and through pkg-config, and runs both builds against private
-# Dovecot and Postfix, plain and over implicit TLS.
+# was put), compiles every installed header on its own, builds examples/ with
+# find_package(Corvane) and the round trip through pkg-config, and runs both round
+# trips against private Dovecot and Postfix, plain and over implicit TLS.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -48,25 +48,25 @@ for header in $(cd "$prefix/include/corvane" && find . -type f -printf '%P\n' | 
   check "$header compiles on its own" quiet compiles_alone "$header"
 done
 
-echo "== tests/consumer through find_package(Corvane)"
-check "configure" quiet cmake -S tests/consumer -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
+echo "== examples/ through find_package(Corvane)"
+check "configure" quiet cmake -S examples -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
 check "build" quiet cmake --build "$work/cmake"
-echo "== tests/consumer through pkg-config"
+echo "== examples/roundtrip.cpp through pkg-config"
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 version=$(sed -n 's/^project(corvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 check "pkg-config --modversion corvane is $version" test "$(pkg-config --modversion corvane)" = "$version"
 mkdir -p "$work/pkg-config"
-check "build" quiet make -C "$work/pkg-config" -f "$root/tests/consumer/Makefile"
-
-echo "== against Dovecot and Postfix"
+# shellcheck disable=SC2046  # pkg-config's flags are words
+check "build" quiet c++ -std=c++20 -Wall -Wextra -Werror $(pkg-config --cflags corvane) -o "$work/pkg-config/roundtrip" \
+  examples/roundtrip.cpp $(pkg-config --libs corvane)
+echo "== the round trip against Dovecot and Postfix"
 source scripts/lib/mail_servers.sh
 mail_servers_start >/dev/null || { echo "not ok - the mail servers start"; exit 1; }
 for build in cmake pkg-config; do
-  program=$work/$build/consumer
+  program=$work/$build/roundtrip
   [[ -x $program ]] || continue
-  check "$build build, plain" shown "$program" 127.0.0.1 "$SMTP_PORT" "$POP3_PORT" "$USER1" "$PASS1" "$USER1@$MAIL_DOMAIN"
-  check "$build build, implicit TLS" shown env SSL_CERT_FILE="$CA_FILE" \
-    "$program" localhost "$SMTPS_PORT" "$POP3S_PORT" "$USER2" "$PASS2" "$USER2@$MAIL_DOMAIN" tls
+  check "$build build, plain" shown bash tests/mail/roundtrip.sh "$program" plain
+  check "$build build, implicit TLS" shown bash tests/mail/roundtrip.sh "$program" tls
 done
 
 echo "consumer: $passed passed, $failed failed"

@@ -3,8 +3,7 @@
 # and TLS echo, a silent sink, a port where nothing listens): the VBScript and
 # JScript tests of tests/wine/control through scripthost.exe (cscript cannot
 # connect events), the C++ checks of control_check.exe on an X display of their
-# own (the message box is a real window there), and the socket measurements of
-# socket_measure.exe, whose figures go into the log.
+# own (the message box is a real window there).
 # Usage: bash scripts/wine-control-test.sh     (KEEP=1 keeps the prefix and the logs)
 set -uo pipefail
 source "$(dirname "$0")/lib/wine.sh"
@@ -12,7 +11,7 @@ source "$(dirname "$0")/lib/wine.sh"
 tests=$wine_root/tests/wine/control
 
 wine_begin control
-wine_build corvane_ocx scripthost corvane_control_check corvane_socket_measure
+wine_build corvane_ocx scripthost corvane_control_check
 wine_servers
 
 wine_register_ocx
@@ -29,17 +28,3 @@ script control.vbs "$port_refused"
 script control.js "$port_plain" "$port_refused"
 
 wine_display_checks control_check 180 "$wine_bin/corvane_control_check.exe" "$port_plain" "$port_refused"
-
-# The measurements print their figures; the idle read has a bound on its CPU.
-wine_checks socket_measure 300 "$wine_bin/corvane_socket_measure.exe" "$port_sink"
-grep '^  ' "$work/socket_measure.log"
-lines_bytes=$((100000 * 78))
-for _ in $(seq 50); do
-  grep -qx "sink: $lines_bytes bytes" "$wine_servers_log" && break
-  sleep 0.1
-done
-if grep -qx "sink: $lines_bytes bytes" "$wine_servers_log"; then
-  pass "socket_measure: the peer received all $lines_bytes bytes of the lines"
-else
-  fail "socket_measure: the peer received all $lines_bytes bytes of the lines" "$wine_servers_log"
-fi

@@ -32,6 +32,7 @@ struct Platform {
   double (*cpuSeconds)();  // this process's CPU time so far
   bool tlsByAddress;       // certificates can be checked by their address entries
   bool resetSeen;          // a reset is told apart from an orderly close
+  long (*resources)();     // what a socket could leak: descriptors, or handles and windows
 };
 
 inline bool pumpUntil(Host& host, const std::function<bool()>& done, double seconds) {
@@ -286,6 +287,27 @@ inline void lifetimes(Host& host, int port) {
   check("a socket destroyed inside its own DataArrival raises nothing more", gone.order == "PSD", gone.order);
 }
 
+// Sessions in a row, plain and TLS, each ended by the peer, by Close or by the
+// socket's end: the process holds what it held before them.
+inline void nothingLeaks(Host& host, const Servers& servers, const Platform& platform) {
+  long before = 0;
+  for (int n = 0; n < 31; ++n) {
+    if (n == 1) before = platform.resources();  // after the first, which may set up what lasts
+    Recorder peer(host);
+    if (!peer.connect(host, u"localhost", n % 2 ? servers.tls : servers.plain, n % 2)) {
+      return check("sessions in a row: connect", false, peer.error());
+    }
+    if (n % 3 == 0) {
+      peer.socket->SendData(u"QUIT\r\n");
+      pumpUntil(host, [&] { return peer.saw('C'); }, 10);
+    }
+    if (n % 3 == 1) peer.socket->Close();
+  }
+  const long after = platform.resources();
+  check("thirty sessions, plain and TLS, leave the process holding what it held", after == before,
+        std::to_string(before) + " before, " + std::to_string(after) + " after");
+}
+
 // A message body said line by line: each send right after the completion of the
 // one before.
 inline void sendRun(Host& host, int port) {
@@ -372,6 +394,7 @@ inline int run(int argc, char** argv, Host& host, const Platform& platform,
   tlsNames(host, servers, platform);
   failures(host, servers, platform);
   lifetimes(host, servers.plain);
+  nothingLeaks(host, servers, platform);
   sendRun(host, servers.plain);
   platformChecks(servers);
   return checks::finish();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "contract.h"
 #include "posix/event_loop.h"
@@ -13,6 +14,12 @@ using namespace corvane;
 using checks::check;
 
 namespace {
+
+long descriptors() {
+  long count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
 
 double cpuSeconds() {
   rusage usage{};
@@ -112,7 +119,7 @@ void hooks() {
 
 int main(int argc, char** argv) {
   PosixHost host;
-  return contract::run(argc, argv, host, {.cpuSeconds = cpuSeconds, .tlsByAddress = true, .resetSeen = true},
+  return contract::run(argc, argv, host, {.cpuSeconds = cpuSeconds, .tlsByAddress = true, .resetSeen = true, .resources = descriptors},
                        [&](const contract::Servers&) {
                          lateTicks(host);
                          alwaysReady();

@@ -17,6 +17,16 @@ using win::Win32Host;
 
 namespace {
 
+// Wine counts no handles (0), but it does count the thread's windows.
+long handlesAndWindows() {
+  DWORD handles = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handles);
+  long windows = 0;
+  EnumThreadWindows(GetCurrentThreadId(), [](HWND, LPARAM count) { return ++*reinterpret_cast<long*>(count), TRUE; },
+                    reinterpret_cast<LPARAM>(&windows));
+  return static_cast<long>(handles) + windows;
+}
+
 LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_APP + 7) ++*reinterpret_cast<int*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -120,7 +130,7 @@ int main(int argc, char** argv) {
   Win32Host host;
   // Wine's certificate check cannot match a certificate's address entries, and
   // Wine reports a peer's reset as an orderly close (no error, recv gives 0).
-  return contract::run(argc, argv, host, {.cpuSeconds = checks::cpuSeconds, .tlsByAddress = false, .resetSeen = false},
+  return contract::run(argc, argv, host, {.cpuSeconds = checks::cpuSeconds, .tlsByAddress = false, .resetSeen = false, .resources = handlesAndWindows},
                        [&](const contract::Servers& servers) {
                          applicationMessages(host, servers.plain);
                          timerKeepsItsSecond(host);
