@@ -10,6 +10,7 @@
 namespace corvane {
 namespace {
 
+using namespace std::string_literals;
 using testing_support::kEuro;
 using testing_support::HostCharsetFor;
 
@@ -32,6 +33,9 @@ TEST(EncodeBase64, EveryWayInGivesTheKnownTextIn76CharacterLines) {
       {false, u"", u""}, {false, u"M", u"TQ=="}, {false, u"Ma", u"TWE="}, {false, u"Man", u"TWFu"},
       {false, u"Hello", u"SGVsbG8="}, {false, u"foobar", u"Zm9vYmFy"}, {false, std::u16string(5, u'\0'), u"AAAAAAA="},
       {false, {u'a', u'\0', u'b'}, u"YQBi"}, {false, u"\u00FF\u00FE\u00FD", u"//79"}, {false, u"\u00FB\u00FF", u"+/8="},
+      {false, u"\x00\x10\x83\x10\x51\x87\x20\x92\x8B\x30\xD3\x8F\x41\x14\x93\x51\x55\x97\x61\x96\x9B\x71\xD7\x9F"
+              u"\x82\x18\xA3\x92\x59\xA7\xA2\x9A\xAB\xB2\xDB\xAF\xC3\x1C\xB3\xD3\x5D\xB7\xE3\x9E\xBB\xF3\xDF\xBF"s,
+       u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"},  // every digit
       {false, std::u16string(57, u'a'), line}, {false, std::u16string(58, u'a'), line + u"\r\nYQ=="},
       {false, std::u16string(114, u'a'), line + u"\r\n" + line},
       {false, std::u16string(115, u'a'), line + u"\r\n" + line + u"\r\nYQ=="},

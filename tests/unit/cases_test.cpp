@@ -363,6 +363,7 @@ TEST(Pop3Reply, UndoDotStuffingAndAnnouncedSize) {
     EXPECT_EQ(Utf8(text), Utf8(expected));
   }
   EXPECT_EQ(AnnouncedSize(u"+OK 1234 octets\r\n"), 1234u);
+  EXPECT_EQ(AnnouncedSize(u"+OK 1 octets\r\n"), 1u);
   for (const char16_t* none : {u"+OK\r\n12 34", u"+OK message follows\r\n", u"+OK -5 octets"})
     EXPECT_EQ(AnnouncedSize(none), 0u);
 }

@@ -98,7 +98,7 @@ TEST(SavedSettings, EverySettingWithItsKeyTypeAndOrder) {
 TEST(SavedSettings, LoadingGivesTheDefaultsConvertedValuesOrAClearError) {
   const struct { Entries loaded, saved; Raised raised = {}; } rows[] = {
       {{{u"SMTPsender", u""}}, {{u"SMTPsender", u""}}},  // an empty sender stays empty
-      {{{u"POP3host", int32_t{7}}, {u"POP3port", u" 995 "}, {u"SMTPport", int16_t{25}}, {u"TimeOut", int32_t{30}},
+      {{{u"POP3host", int32_t{7}}, {u"POP3port", u" 000000000995 "}, {u"SMTPport", int16_t{25}}, {u"TimeOut", int32_t{30}},
         {u"IsSecured", u"true"}},
        {{u"POP3host", u"7"}, {u"POP3port", int32_t{995}}, {u"SMTPport", int32_t{25}}, {u"TimeOut", int16_t{30}},
         {u"IsSecured", true}}},
