@@ -23,5 +23,15 @@ TEST(HostCharset, BlocksMapLikeSingleCharacters) {
   }
 }
 
+// Errors and the C++ facade speak UTF-8: every length of sequence at its edges,
+// surrogate pairs joined, a lone surrogate as U+FFFD.
+TEST(Utf8, EncodesEachRangeAtItsEdges) {
+  const struct { std::u16string text; std::string bytes; } rows[] = {
+      {u"\x7F\x80", "\x7F\xC2\x80"}, {u"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80"},
+      {u"\uFFFF\U00010000", "\xEF\xBF\xBF\xF0\x90\x80\x80"}, {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+      {{char16_t(0xDBFF), char16_t(0xDC00)}, "\xF4\x8F\xB0\x80"}, {{char16_t(0xDC00), u'a'}, "\xEF\xBF\xBD" "a"}};
+  for (const auto& r : rows) EXPECT_EQ(Utf8(r.text), r.bytes);
+}
+
 }  // namespace
 }  // namespace corvane
