@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The release as users get it: scripts/release.sh signed with a throw-away
-# certificate, then in a fresh Wine prefix of its own (nothing registered) the
-# zip's control used registration-free through its manifests, the version block
-# read back, each MSI installed and removed, and the signatures checked. Covers
-# both builds itself, so scripts/wine-suites.sh runs it once.
+# certificate; the signatures; then in a fresh Wine prefix of its own (nothing
+# registered) the version block read back, the zip's control used from a
+# program's folder through its manifests (server_check.exe and scripthost.exe),
+# and each MSI installed and removed. Covers both builds itself, so
+# scripts/wine-suites.sh runs it once.
 # Usage: bash scripts/wine-release-test.sh     (KEEP=1 keeps the prefix and the logs)
 set -uo pipefail
 source "$(dirname "$0")/lib/wine.sh"
@@ -28,23 +29,38 @@ for file in "$zip/x86/corvane.ocx" "$zip/x64/corvane.ocx" "$dist/corvane-$versio
   check "the signature of ${file#"$work/"} verifies against the test CA" osslsigncode verify -CAfile "$pki/ca.pem" -in "$file"
 done
 
-# The checks' program of the build's width, and the script host.
-compile_check() {  # exe
-  timeout 300 "$wine_compiler" -std=c++20 -Wall -Wextra -Werror -municode -I "$wine_build/src/windows" \
-    -I "$wine_root/tests/wine" "$wine_root/tests/wine/release/release_check.cpp" -o "$1" -static -lole32 -loleaut32 \
-    -luuid -lversion >"$1.log" 2>&1 || give_up "release_check.cpp compiles for $wine_arch" "$1.log"
+# What a script sees: the file version (GetFileVersionInfo) of the OCX named, or
+# the control created by its ProgID and a property read.
+cat >"$work/probe.vbs" <<'VBS'
+If WScript.Arguments.Count > 0 Then
+  WScript.Echo "version " & CreateObject("Scripting.FileSystemObject").GetFileVersion(WScript.Arguments(0))
+Else
+  WScript.Echo "Timeout " & CreateObject("prjCorvane.Corvane").Timeout
+End If
+VBS
+script() {  # host script arguments...: passes when the script prints a line matching `expected`
+  local host=$1 file=$2
+  shift 2
+  wine_run 120 "$work/script.log" "$host" "$(wine_path "$file")" "$@"
+  tr -d '\r' <"$work/script.log" | grep -qx "$expected"
 }
 wine_build scripthost
-mkdir -p "$work/bin"
-compile_check "$work/bin/release_check.exe"
+host=$wine_build/scripthost.exe
 for arch in x86 x64; do
-  wine_checks "version-$arch" 60 "$work/bin/release_check.exe" version "$(wine_path "$zip/$arch/corvane.ocx")" "$version.0"
+  expected="version $version.0" check "the $arch OCX's file version is $version.0" script "$host" "$work/probe.vbs" \
+    "$(wine_path "$zip/$arch/corvane.ocx")"
 done
+wine_compile_server_check "$work/server_check.exe" || give_up "server_check.cpp compiles" "$work/server_check.exe.log"
 
-# Registration-free: the program's folder holds the control and both manifests.
-cp "$work/bin/release_check.exe" "$zip/x64/"
-cp "$zip/x64/YourProgram.exe.manifest" "$zip/x64/release_check.exe.manifest"
-wine_checks registration-free 60 "$zip/x64/release_check.exe" create
+# Registration-free: the programs' folder holds the control and the manifests.
+app=$zip/x64
+cp "$host" "$work/server_check.exe" "$app/"
+for program in scripthost server_check; do cp "$app/YourProgram.exe.manifest" "$app/$program.exe.manifest"; done
+wine_checks registration-free 60 "$app/server_check.exe" --served "$(wine_path "$app/corvane.ocx")"
+expected="Timeout 10" check "registration-free: a script creates prjCorvane.Corvane by its ProgID" \
+  script "$app/scripthost.exe" "$work/probe.vbs"
+expected="PASS: composed [0-9]* characters" check "registration-free: examples/compose.vbs runs" \
+  script "$app/scripthost.exe" "$zip/examples/compose.vbs"
 
 # The values of HKEY_CLASSES_ROOT, one a line after its key, without the
 # installer's own bookkeeping (an empty key holds nothing to leave behind); a
@@ -59,8 +75,6 @@ msi() {  # /i|/x arch
   wine_run 300 "$work/msiexec.log" msiexec "$1" "$(wine_path "$dist/corvane-$version-$2.msi")" /qn
 }
 
-printf 'WScript.Echo "ready"\n' >"$work/warmup.vbs"  # the script engine registers itself on first use
-wine_run 60 "$work/warmup.log" "$wine_build/scripthost.exe" "$(wine_path "$work/warmup.vbs")"
 export_classes before || give_up "reg export" "$work/before.log"
 
 # The x64 MSI writes what regsvr32 writes for the same file.
@@ -73,9 +87,8 @@ rm -rf "$folder"
 check "msiexec /i installs the x64 MSI" msi /i x64
 export_classes x64-installed
 check "the x64 MSI registers what regsvr32 registers" same regsvr32 x64-installed
-wine_checks installed-x64 60 "$work/bin/release_check.exe" create
-wine_run 120 "$work/compose.log" "$wine_build/scripthost.exe" "$(wine_path "$zip/examples/compose.vbs")"
-check "the installed control runs examples/compose.vbs" grep -q "^PASS: composed" "$work/compose.log"
+wine_checks installed-x64 60 "$work/server_check.exe" --served 'C:\Program Files\Corvane\corvane.ocx'
+expected="Timeout 10" check "installed: a script creates prjCorvane.Corvane by its ProgID" script "$host" "$work/probe.vbs"
 check "msiexec /x removes the x64 MSI" msi /x x64
 export_classes x64-removed
 check "after msiexec /x no key and no file is left" eval "same before x64-removed && [[ ! -e '$folder' ]]"
@@ -89,8 +102,8 @@ check "the x86 MSI registers the control in the 32-bit view, in Program Files (x
   "$work/x86-installed.txt"
 wine_use_build win32
 if wine_runs_build; then
-  compile_check "$work/bin/release_check32.exe"
-  wine_checks installed-x86 120 "$work/bin/release_check32.exe" create
+  wine_compile_server_check "$work/server_check32.exe" || give_up "server_check.cpp compiles" "$work/server_check32.exe.log"
+  wine_checks installed-x86 120 "$work/server_check32.exe" --served 'C:\Program Files (x86)\Corvane\corvane.ocx'
 else
   echo "# NOT TESTED: win32: the installed x86 control creating ($wine_problem)"
 fi
