@@ -38,16 +38,16 @@ Else
   WScript.Echo "Timeout " & CreateObject("prjCorvane.Corvane").Timeout
 End If
 VBS
-script() {  # host script arguments...: passes when the script prints a line matching `expected`
-  local host=$1 file=$2
-  shift 2
+script() {  # expected host script arguments...: passes when the script prints a line matching `expected`
+  local expected=$1 host=$2 file=$3
+  shift 3
   wine_run 120 "$work/script.log" "$host" "$(wine_path "$file")" "$@"
   tr -d '\r' <"$work/script.log" | grep -qx "$expected"
 }
 wine_build scripthost
 host=$wine_build/scripthost.exe
 for arch in x86 x64; do
-  expected="version $version.0" check "the $arch OCX's file version is $version.0" script "$host" "$work/probe.vbs" \
+  check "the $arch OCX's file version is $version.0" script "version $version.0" "$host" "$work/probe.vbs" \
     "$(wine_path "$zip/$arch/corvane.ocx")"
 done
 wine_compile_server_check "$work/server_check.exe" || give_up "server_check.cpp compiles" "$work/server_check.exe.log"
@@ -57,10 +57,10 @@ app=$zip/x64
 cp "$host" "$work/server_check.exe" "$app/"
 for program in scripthost server_check; do cp "$app/YourProgram.exe.manifest" "$app/$program.exe.manifest"; done
 wine_checks registration-free 60 "$app/server_check.exe" --served "$(wine_path "$app/corvane.ocx")"
-expected="Timeout 10" check "registration-free: a script creates prjCorvane.Corvane by its ProgID" \
-  script "$app/scripthost.exe" "$work/probe.vbs"
-expected="PASS: composed [0-9]* characters" check "registration-free: examples/compose.vbs runs" \
-  script "$app/scripthost.exe" "$zip/examples/compose.vbs"
+check "registration-free: a script creates prjCorvane.Corvane by its ProgID" \
+  script "Timeout 10" "$app/scripthost.exe" "$work/probe.vbs"
+check "registration-free: examples/compose.vbs runs" \
+  script "PASS: composed [0-9]* characters" "$app/scripthost.exe" "$zip/examples/compose.vbs"
 
 # The values of HKEY_CLASSES_ROOT, one a line after its key, without the
 # installer's own bookkeeping (an empty key holds nothing to leave behind); a
@@ -88,7 +88,7 @@ check "msiexec /i installs the x64 MSI" msi /i x64
 export_classes x64-installed
 check "the x64 MSI registers what regsvr32 registers" same regsvr32 x64-installed
 wine_checks installed-x64 60 "$work/server_check.exe" --served 'C:\Program Files\Corvane\corvane.ocx'
-expected="Timeout 10" check "installed: a script creates prjCorvane.Corvane by its ProgID" script "$host" "$work/probe.vbs"
+check "installed: a script creates prjCorvane.Corvane by its ProgID" script "Timeout 10" "$host" "$work/probe.vbs"
 check "msiexec /x removes the x64 MSI" msi /x x64
 export_classes x64-removed
 check "after msiexec /x no key and no file is left" eval "same before x64-removed && [[ ! -e '$folder' ]]"
