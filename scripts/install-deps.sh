@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   dovecot-core dovecot-pop3d postfix curl
   qemu-user ccache
+  wixl msitools osslsigncode zip
 )
 
 # Wine's 32-bit loader, for the 32-bit build (the product) under Wine; it needs

@@ -89,12 +89,6 @@ for f in files:
 PY
 }
 
-check() {  # what command...
-  local what=$1
-  shift
-  if "$@" >"$work/check.log" 2>&1; then pass "$what"; else fail "$what" "$work/check.log"; fi
-}
-
 wine_servers  # the loopback TLS servers with a certificate nobody trusts and one for another name
 
 # The files to attach: every byte value, and a small text.

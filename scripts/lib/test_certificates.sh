@@ -6,6 +6,7 @@
 #   untrusted  as trusted, from stranger
 #   wrongname  from ca, for elsewhere.corvane.test only
 #   expired    as trusted, but its validity ended yesterday
+#   signer     a code-signing certificate from ca, for signed release files
 # The rest are valid from yesterday (a clock a little behind still accepts them) for a year.
 #   source scripts/lib/test_certificates.sh && test_certificates FOLDER
 #   bash scripts/lib/test_certificates.sh FOLDER
@@ -46,6 +47,11 @@ keyUsage = critical,digitalSignature,keyEncipherment
 extendedKeyUsage = serverAuth
 authorityKeyIdentifier = keyid
 subjectAltName = DNS:elsewhere.corvane.test
+[signer]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = codeSigning
+authorityKeyIdentifier = keyid
 CNF
     when() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
     from=$(when yesterday) && to=$(when '+1 year') || exit 1
@@ -58,7 +64,7 @@ CNF
     }
     issue ca "Corvane Test CA" -selfsign authority && issue stranger "Corvane Stranger CA" -selfsign authority &&
       issue trusted localhost ca server && issue untrusted localhost stranger server &&
-      issue wrongname elsewhere.corvane.test ca elsewhere &&
+      issue wrongname elsewhere.corvane.test ca elsewhere && issue signer "Corvane Test signer" ca signer &&
       issue expired localhost ca server "$(when '-31 days')" "$(when '-1 day')" &&
       chmod 600 ./*.key
   ) >"$1/openssl.log" 2>&1

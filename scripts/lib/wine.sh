@@ -62,6 +62,12 @@ fail() {  # what [log to show]
   return 0
 }
 
+check() {  # what command...: passes when the command succeeds; its output goes to a log
+  local what=$1
+  shift
+  if "$@" >"$work/check.log" 2>&1; then pass "$what"; else fail "$what" "$work/check.log"; fi
+}
+
 # Ends the suite at once after a failed step that later checks depend on.
 give_up() {  # what [log to show]
   fail "$@"
