@@ -71,6 +71,12 @@ if key_values "prjCorvane.Corvane\\CLSID" | grep -qiF "@=\"$control\""; then
 else
   fail "the ProgID prjCorvane.Corvane names the control's class" "$work/registered.diff"
 fi
+# Safe for scripting (7DD95801) or initialising (7DD95802): never, see docs/choices.md.
+if grep -qiE '7DD9580[12]' "$work/registered.diff"; then
+  fail "registration marks the control safe for neither scripting nor initialising" "$work/registered.diff"
+else
+  pass "registration marks the control safe for neither scripting nor initialising"
+fi
 if key_values "CLSID\\$control\\MiscStatus\\1" | grep -qF '@="132497"'; then
   pass "the control's MiscStatus for the content aspect"
 else
