@@ -5,45 +5,17 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include "windows/com_object.h"
+
 #include <string>
 #include <string_view>
 #include <utility>
 
 using Microsoft::WRL::ComPtr;
 
-// Reference counting and QueryInterface for a class implementing the given
-// interfaces. The creator owns the first reference; single-threaded use only.
-template <typename... Interfaces>
-class ComObject : public Interfaces... {
-public:
-    ComObject() = default;
-    ComObject(const ComObject&) = delete;
-    ComObject& operator=(const ComObject&) = delete;
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out) return E_POINTER;
-        *out = find_interface(iid);
-        if (!*out) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-
-protected:
-    virtual ~ComObject() = default;
-    // The interface pointer for iid, or nullptr.
-    virtual void* find_interface(REFIID iid) = 0;
-
-private:
-    ULONG refs_ = 1;
-};
+// Reference counting and QueryInterface: the control's own base (the objects
+// here count as the module's, which only a DLL would ask about).
+using corvane::win::ComObject;
 
 template <typename T, typename... Args>
 ComPtr<T> make_com(Args&&... args)

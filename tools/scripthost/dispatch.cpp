@@ -102,8 +102,3 @@ HRESULT NamedDispatch::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAM
     return invoke(id, CallArguments(*params), result, info);
 }
 
-void* NamedDispatch::find_interface(REFIID iid)
-{
-    if (iid == IID_IUnknown || iid == IID_IDispatch) return static_cast<IDispatch*>(this);
-    return nullptr;
-}

@@ -48,6 +48,4 @@ protected:
     virtual std::span<const DispatchMember> members() const = 0;
     // A call or property get of member `id`; `result` may be null.
     virtual HRESULT invoke(DISPID id, const CallArguments& args, VARIANT* result, EXCEPINFO* info) = 0;
-
-    void* find_interface(REFIID iid) override;
 };

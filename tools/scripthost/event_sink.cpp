@@ -75,7 +75,7 @@ HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VAR
     return S_OK;
 }
 
-void* EventSink::find_interface(REFIID iid)
+void* EventSink::findInterface(REFIID iid)
 {
     if (iid == IID_IUnknown || iid == IID_IDispatch || iid == source_iid_) return static_cast<IDispatch*>(this);
     return nullptr;

@@ -28,7 +28,7 @@ public:
                                      VARIANT* result, EXCEPINFO* info, UINT* bad_argument) override;
 
 private:
-    void* find_interface(REFIID iid) override;
+    void* findInterface(REFIID iid) override;
 
     ScriptHost* host_;
     IID source_iid_;

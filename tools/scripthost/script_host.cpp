@@ -194,13 +194,6 @@ HRESULT ScriptHost::GetWindow(HWND* window)
     return S_OK;
 }
 
-void* ScriptHost::find_interface(REFIID iid)
-{
-    if (iid == IID_IUnknown || iid == IID_IActiveScriptSite) return static_cast<IActiveScriptSite*>(this);
-    if (iid == IID_IActiveScriptSiteWindow) return static_cast<IActiveScriptSiteWindow*>(this);
-    return nullptr;
-}
-
 void ScriptHost::report(const std::wstring& message)
 {
     ++errors_;

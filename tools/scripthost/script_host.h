@@ -57,7 +57,6 @@ private:
         ComPtr<EventSink> sink;
     };
 
-    void* find_interface(REFIID iid) override;
     void report(const std::wstring& message);
     void disconnect_where(bool all, const ComPtr<IUnknown>& object);
     void close();
