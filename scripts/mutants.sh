@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-matrix= generated=0 only=() wine=1
+matrix='' generated=0 only=() wine=1
 while [[ $# -gt 0 ]]; do
   case $1 in
     --matrix) matrix=1 ;;
@@ -115,20 +115,20 @@ open(path, 'w', encoding='utf-8').write(text.replace(old, new))
 PY
 }
 
-# Tries one fault; prints its line; returns 1 when it survives.
+# Tries one fault; prints its line; returns 1 when it survives, 2 when it no
+# longer applies, 3 when only its applying was checked.
 try() {  # name own file text replacement
-  local name=$1 own=$2 file=$3 suite caughtBy=() verdict
-  if [[ -z $wine && $own == wine-* ]]; then
-    cp "$tree/$file" "$work/original"
-    plant "$file" "$4" "$5" || { echo "$name: does not apply to $file"; return 2; }
+  local name=$1 own=$2 file=$3 suite caughtBy=() verdict suites=()
+  [[ -z $wine && $own == wine-* ]] || mapfile -t suites < <(suites_for "$file" "$own")
+  for suite in "${suites[@]}"; do ready "$suite"; done
+  cp "$tree/$file" "$work/original"
+  plant "$file" "$4" "$5" || { cp "$work/original" "$tree/$file"; echo "$name: does not apply to $file"; return 2; }
+  if [[ ${#suites[@]} -eq 0 ]]; then
     cp "$work/original" "$tree/$file"
     printf '%-36s %-44s %s\n' "$name" "$file" "applies ($own not run)"
     return 3
   fi
-  for suite in $(suites_for "$file" "$own"); do ready "$suite"; done
-  cp "$tree/$file" "$work/original"
-  plant "$file" "$4" "$5" || { cp "$work/original" "$tree/$file"; echo "$name: does not apply to $file"; return 2; }
-  for suite in $(suites_for "$file" "$own"); do
+  for suite in "${suites[@]}"; do
     if ! build "$suite"; then
       caughtBy+=("$suite(build)")
     elif ! run "$suite"; then
