@@ -21,7 +21,7 @@ size_t AnnouncedSize(std::u16string_view statusLine) {
 
 void UndoDotStuffing(std::u16string& text) {
   static constexpr std::u16string_view kStuffed = u"\r\n..";
-  size_t found = text.find(kStuffed);
+  size_t found = FindText(text, kStuffed);
   if (found == std::u16string::npos) return;
   // Moves each stretch between stuffed dots back over the dots dropped so far.
   size_t write = found + 3;  // keeps CR LF "." of the first one
@@ -29,7 +29,7 @@ void UndoDotStuffing(std::u16string& text) {
   auto moveBack = [&](size_t end) {
     write = static_cast<size_t>(std::copy(text.begin() + read, text.begin() + end, text.begin() + write) - text.begin());
   };
-  while ((found = text.find(kStuffed, read)) != std::u16string::npos) {
+  while ((found = FindText(text, kStuffed, read)) != std::u16string::npos) {
     moveBack(found + 3);
     read = found + 4;
   }

@@ -184,7 +184,7 @@ size_t Dialogue::CollectAnswer(std::u16string& answer, std::u16string_view termi
       RefuseReceived(report);
       return std::u16string::npos;
     }
-    if (const size_t end = answer.find(terminator, from); end != std::u16string::npos) return end;
+    if (const size_t end = FindText(answer, terminator, from); end != std::u16string::npos) return end;
     const double seconds = owner_.Now() - start;
     const int16_t timeout = owner_.WaitSeconds();
     if (timeout > 0 && seconds > timeout && static_cast<double>(answer.size()) < kSlowestAnswer * (seconds - timeout)) {
@@ -215,10 +215,17 @@ void Dialogue::TakeData() {
   if (socket_.State() != Socket::kConnected) return;
   std::u16string text;
   socket_.GetData(text);
-  Collect(text);
+  Collect(std::move(text));
 }
 
-void Dialogue::Collect(const std::u16string& text) { Hold(recvBuffer_, text); }
+void Dialogue::Collect(std::u16string&& text) {
+  // Text that finds nothing waiting is kept as it came, not copied.
+  if (recvBuffer_.empty() && text.size() <= longestReceived_) {
+    recvBuffer_.swap(text);
+    return;
+  }
+  Hold(recvBuffer_, text);
+}
 
 bool Dialogue::Hold(std::u16string& into, const std::u16string& text) {
   if (text.size() > longestReceived_ - into.size()) {
@@ -325,7 +332,7 @@ void Dialogue::DataArrived() {
     std::u16string text;
     socket_.GetData(text);
     if (owner_.Tracing()) owner_.TraceLine(u"Got " + text);
-    Collect(text);
+    Collect(std::move(text));
   }
   if (socket_.State() == Socket::kConnected) gotData_ = true;
 }

@@ -121,7 +121,7 @@ class Dialogue {
   // Takes what the socket holds into the received text, if connected.
   void TakeData();
   // Appends to the received text, or drops it all once it would pass longestReceived_.
-  void Collect(const std::u16string& text);
+  void Collect(std::u16string&& text);
   // Appends `text` to `into`; false, with `into` emptied and overflow_ saying why,
   // when it would pass longestReceived_ or memory ran out.
   bool Hold(std::u16string& into, const std::u16string& text);
