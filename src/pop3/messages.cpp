@@ -1,14 +1,10 @@
 // The POP3 message operations: LIST, RETR and DELE of one message number.
-#include <algorithm>
+#include <vector>
 
 #include "control/corvane.h"
 #include "pop3/reply.h"
 
 namespace corvane {
-
-namespace {
-constexpr size_t kLargestReservation = size_t{1} << 22;  // characters
-}  // namespace
 
 int32_t Corvane::Size(int16_t& Index) {
   const std::u16string number = DecimalText(Index);
@@ -44,26 +40,21 @@ std::u16string Corvane::Retrieve(int16_t& Index) {
     return {};
   }
   Trace(u"RUNNING WS_Wait OK");
-  // A head start only: the text grows with what arrives, so a server's word can't
-  // make the control set aside memory it never sends.
-  const size_t reserve = std::min(AnnouncedSize(*first), kLargestReservation) + first->size();
   if (const size_t refusal = first->find(u"-ERR"); refusal != std::u16string::npos) {
     // "-ERR" inside a message that a "+OK" announced: the message still comes,
     // and is read to its end and dropped, so the next command gets its own reply.
     if (first->rfind(u"+OK", refusal) != std::u16string::npos) {
-      std::u16string dropped;
-      dialogue_.CollectAnswer(dropped, kPop3Terminator, reserve, false);
+      std::vector<std::u16string> dropped;
+      dialogue_.CollectAnswer(dropped, kPop3Terminator, false);
     }
     return {};
   }
   Trace(u"RUNNING RETRIEVE LOOP");
-  std::u16string message;
-  const size_t end = dialogue_.CollectAnswer(message, kPop3Terminator, reserve, true);
+  std::vector<std::u16string> pieces;
+  const size_t end = dialogue_.CollectAnswer(pieces, kPop3Terminator, true);
   Trace(u"RETRIEVE LOOP COMPLETED");
   if (end == std::u16string::npos) return {};  // no partial message passed off as whole
-  message.resize(end + 2);                      // up to the CR LF before the "."
-  UndoDotStuffing(message);
-  return message;
+  return JoinUnstuffed(pieces, end + 2);       // up to the CR LF before the "."
 }
 
 }  // namespace corvane

@@ -11,30 +11,31 @@ MailboxCounters ReadCounters(std::u16string_view reply, FieldList& fields) {
   return {count, ReadInt32(FieldAt(fields, 3))};
 }
 
-size_t AnnouncedSize(std::u16string_view statusLine) {
-  statusLine = statusLine.substr(0, statusLine.find(u'\n'));
-  const size_t blank = statusLine.find(u' ');
-  if (blank == std::u16string_view::npos) return 0;
-  const double size = ReadNumber(statusLine.substr(blank + 1));
-  return size >= 1 && size < 1e15 ? static_cast<size_t>(size) : 0;
-}
-
-void UndoDotStuffing(std::u16string& text) {
+std::u16string JoinUnstuffed(std::vector<std::u16string>& pieces, size_t length) {
   static constexpr std::u16string_view kStuffed = u"\r\n..";
-  size_t found = text.find(kStuffed);
-  if (found == std::u16string::npos) return;
-  // Moves each stretch between stuffed dots back over the dots dropped so far.
-  size_t write = found + 3;  // keeps CR LF "." of the first one
-  size_t read = found + 4;
-  auto moveBack = [&](size_t end) {
-    write = static_cast<size_t>(std::copy(text.begin() + read, text.begin() + end, text.begin() + write) - text.begin());
-  };
-  while ((found = text.find(kStuffed, read)) != std::u16string::npos) {
-    moveBack(found + 3);
-    read = found + 4;
+  constexpr size_t keep = kStuffed.size() - 1;  // characters a CR LF ".." may begin in before a piece
+  std::u16string text;
+  text.reserve(length);
+  std::u16string tail;  // the last of them so far, as they came
+  size_t taken = 0;
+  for (std::u16string& stored : pieces) {
+    const std::u16string_view piece = std::u16string_view(stored).substr(0, length - taken);
+    taken += piece.size();
+    // The dot dropped ends its CR LF "..", so it lies in the piece that completes
+    // it; the first search covers what the last piece ended with.
+    size_t copied = 0;
+    size_t found = FindText(tail + std::u16string(piece.substr(0, keep)), kStuffed);
+    if (found < tail.size()) {
+      copied = found + keep - tail.size();
+      text.append(piece.substr(0, copied++));
+    }
+    for (; (found = FindText(piece, kStuffed, copied)) != std::u16string_view::npos; copied = found + keep + 1)
+      text.append(piece.substr(copied, found + keep - copied));
+    text.append(piece.substr(copied));
+    tail.append(piece.substr(piece.size() - std::min(piece.size(), keep)));
+    tail.erase(0, tail.size() - std::min(tail.size(), keep));
+    std::u16string().swap(stored);
   }
-  moveBack(text.size());
-  text.resize(write);
+  return text;
 }
-
 }  // namespace corvane

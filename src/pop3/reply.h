@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/fields.h"
 
@@ -20,11 +21,9 @@ struct MailboxCounters {
 // Too few fields raise subscript out of range, numbers too large overflow.
 MailboxCounters ReadCounters(std::u16string_view reply, FieldList& fields);
 
-// The size an answer announces in its status line ("+OK 1234 octets"), in
-// characters, or 0 when it announces none.
-size_t AnnouncedSize(std::u16string_view statusLine);
-
-// Undoes dot-stuffing in place: every CR LF ".." becomes CR LF ".".
-void UndoDotStuffing(std::u16string& text);
+// The first `length` characters of `pieces` joined, with dot-stuffing undone
+// (every CR LF ".." becomes CR LF "."), in storage of their size; each piece is
+// emptied once copied, so the text is held about once, never twice.
+std::u16string JoinUnstuffed(std::vector<std::u16string>& pieces, size_t length);
 
 }  // namespace corvane

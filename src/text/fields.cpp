@@ -19,6 +19,28 @@ int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_vi
   return at == std::u16string_view::npos ? notFound : static_cast<int32_t>(at) + 1;
 }
 
+size_t FindText(std::u16string_view text, std::u16string_view pattern, size_t from) {
+  const size_t m = pattern.size();
+  if (m < 2 || m > 255) return text.find(pattern, from);
+  if (from > text.size() || text.size() - from < m) return std::u16string_view::npos;
+  // How far a place may move on when its last character has low byte b: the
+  // least distance from a character of the pattern with that low byte to its end.
+  uint8_t shift[256];
+  std::fill(std::begin(shift), std::end(shift), static_cast<uint8_t>(m));
+  for (size_t k = 0; k + 1 < m; ++k) {
+    uint8_t& s = shift[pattern[k] & 0xFF];
+    s = std::min(s, static_cast<uint8_t>(m - 1 - k));
+  }
+  const char16_t last = pattern[m - 1];
+  const std::u16string_view head = pattern.substr(0, m - 1);
+  for (size_t at = from; text.size() - at >= m;) {
+    const char16_t c = text[at + m - 1];
+    if (c == last && text.substr(at, m - 1) == head) return at;
+    at += shift[c & 0xFF];
+  }
+  return std::u16string_view::npos;
+}
+
 void SplitFields(std::u16string_view text, FieldList& fields, std::u16string_view delimiter) {
   // Positions are 32-bit: beyond an automation string's length they would wrap.
   if (text.size() > kLongestText || delimiter.size() > kLongestText) throw AutomationError(ErrorNumber::OutOfMemory);

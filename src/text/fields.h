@@ -20,6 +20,12 @@ using FieldList = std::vector<std::u16string>;
 // Where `delimiter` next begins at or after `start`, or text.size() + 1.
 int32_t FindDelimiter(int32_t start, std::u16string_view text, std::u16string_view delimiter);
 
+// As text.find(pattern, from), but it looks at the last character of each place
+// the pattern could end and skips past characters the pattern does not hold: on
+// long text and a short pattern of rare characters (a line end, a terminator) it
+// reads a fraction of the text, and never more than text.size() * pattern.size().
+size_t FindText(std::u16string_view text, std::u16string_view pattern, size_t from = 0);
+
 // Replaces the whole of `fields` with the fields of `text`: m delimiters give
 // m + 1 fields, empty ones included. The delimiter must not be empty; a text
 // beyond kLongestText raises out of memory.

@@ -170,28 +170,54 @@ void Dialogue::WaitClose() {
   if (socket_.State() != Socket::kClosed) socket_.Close();
 }
 
-size_t Dialogue::CollectAnswer(std::u16string& answer, std::u16string_view terminator, size_t reserve, bool report) {
-  try {
-    answer.reserve(reserve);
-  } catch (const std::bad_alloc&) {
-  }
+size_t Dialogue::CollectAnswer(std::vector<std::u16string>& pieces, std::u16string_view terminator, bool report) {
   const double start = owner_.Now();
+  const size_t keep = terminator.size() - 1;  // characters a terminator may begin in before a piece
+  std::u16string tail;                        // the last of them so far
+  size_t held = 0;
   for (;;) {
     // Each piece is searched only where it could complete the terminator, so the
-    // whole answer is read in time linear in its size.
-    const size_t from = answer.size() < terminator.size() ? 0 : answer.size() - (terminator.size() - 1);
-    if (!Hold(answer, lastReply_)) {
+    // whole answer is read in time linear in its size; a large piece is kept as
+    // it came, not copied, and the caller joins them once.
+    size_t end = FindText(tail + lastReply_.substr(0, keep), terminator);
+    if (end < tail.size()) {
+      end += held - tail.size();
+    } else if ((end = FindText(lastReply_, terminator)) != std::u16string::npos) {
+      end += held;
+    }
+    const size_t arrived = lastReply_.size();
+    if (arrived > longestReceived_ - held) {
+      overflow_ = Overflow::kTooLong;
+    } else {
+      try {
+        // Small pieces join the one before, so a server that sends a line at a
+        // time can't make the bookkeeping outweigh the text.
+        if (!pieces.empty() && pieces.back().size() < kSmallPiece) {
+          pieces.back() += lastReply_;
+          lastReply_.clear();
+        } else {
+          pieces.emplace_back().swap(lastReply_);
+        }
+      } catch (const std::bad_alloc&) {
+        overflow_ = Overflow::kOutOfMemory;
+      }
+    }
+    if (overflow_ != Overflow::kNone) {
+      std::vector<std::u16string>().swap(pieces);  // what came so far is dropped with it
       RefuseReceived(report);
       return std::u16string::npos;
     }
-    if (const size_t end = answer.find(terminator, from); end != std::u16string::npos) return end;
+    held += arrived;
+    if (end != std::u16string::npos) return end;
+    tail.append(pieces.back(), pieces.back().size() - std::min(arrived, keep));
+    tail.erase(0, tail.size() - std::min(tail.size(), keep));
     const double seconds = owner_.Now() - start;
     const int16_t timeout = owner_.WaitSeconds();
-    if (timeout > 0 && seconds > timeout && static_cast<double>(answer.size()) < kSlowestAnswer * (seconds - timeout)) {
+    if (timeout > 0 && seconds > timeout && static_cast<double>(held) < kSlowestAnswer * (seconds - timeout)) {
       if (report) {
         owner_.Report(3, owner_.ErrorText(3) + u": said '" + lastSaid_ + u"', the answer came slower than " +
                              DecimalText(static_cast<int32_t>(kSlowestAnswer)) + u" characters a second (" +
-                             DecimalText(static_cast<int32_t>(answer.size())) + u" in " +
+                             DecimalText(static_cast<int32_t>(held)) + u" in " +
                              DecimalText(static_cast<int32_t>(seconds)) + u" seconds)");
       }
       Abandon();
@@ -215,10 +241,17 @@ void Dialogue::TakeData() {
   if (socket_.State() != Socket::kConnected) return;
   std::u16string text;
   socket_.GetData(text);
-  Collect(text);
+  Collect(std::move(text));
 }
 
-void Dialogue::Collect(const std::u16string& text) { Hold(recvBuffer_, text); }
+void Dialogue::Collect(std::u16string&& text) {
+  // Text that finds nothing waiting is kept as it came, not copied.
+  if (recvBuffer_.empty() && text.size() <= longestReceived_) {
+    recvBuffer_.swap(text);
+    return;
+  }
+  Hold(recvBuffer_, text);
+}
 
 bool Dialogue::Hold(std::u16string& into, const std::u16string& text) {
   if (text.size() > longestReceived_ - into.size()) {
@@ -325,7 +358,7 @@ void Dialogue::DataArrived() {
     std::u16string text;
     socket_.GetData(text);
     if (owner_.Tracing()) owner_.TraceLine(u"Got " + text);
-    Collect(text);
+    Collect(std::move(text));
   }
   if (socket_.State() == Socket::kConnected) gotData_ = true;
 }

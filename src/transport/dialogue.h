@@ -71,13 +71,13 @@ class Dialogue {
   std::optional<bool> Quit(const std::u16string& expected);
   // Waits up to Timeout seconds by the clock for the peer to close, then closes.
   void WaitClose();
-  // Collects a multi-line answer into `answer`, from LastReply on, waiting for
-  // line feeds until `terminator` arrives: its position, or npos when a wait
-  // failed, the text was refused or it came too slowly. The connection is
-  // abandoned then, as the rest of the answer would be taken for later replies.
-  // `reserve` is a head start for the answer's storage; `report` false keeps the
-  // failure silent.
-  size_t CollectAnswer(std::u16string& answer, std::u16string_view terminator, size_t reserve, bool report);
+  // Collects a multi-line answer into `pieces`, as it arrived: from LastReply on
+  // (which is left empty), waiting for line feeds until `terminator` arrives. Gives
+  // the terminator's position in the pieces joined, or npos when a wait failed,
+  // the text was refused or it came too slowly. The connection is abandoned then,
+  // as the rest of the answer would be taken for later replies. `report` false
+  // keeps the failure silent.
+  size_t CollectAnswer(std::vector<std::u16string>& pieces, std::u16string_view terminator, bool report);
   // Ends a connection whose replies are out of step with its commands, without
   // QUIT: the server then commits nothing of the session, and the next
   // operation fails with the connection's error.
@@ -111,6 +111,8 @@ class Dialogue {
   // server that trickles a line every Timeout - 1 seconds would otherwise hold
   // the call for ever, while a healthy slow one is far faster.
   static constexpr double kSlowestAnswer = 1024;
+  // A multi-line answer is kept in pieces of at least this many characters.
+  static constexpr size_t kSmallPiece = size_t{1} << 16;
   // Why received text was refused: it went past longestReceived_, or the process
   // had no memory left for it.
   enum class Overflow { kNone, kTooLong, kOutOfMemory };
@@ -121,7 +123,7 @@ class Dialogue {
   // Takes what the socket holds into the received text, if connected.
   void TakeData();
   // Appends to the received text, or drops it all once it would pass longestReceived_.
-  void Collect(const std::u16string& text);
+  void Collect(std::u16string&& text);
   // Appends `text` to `into`; false, with `into` emptied and overflow_ saying why,
   // when it would pass longestReceived_ or memory ran out.
   bool Hold(std::u16string& into, const std::u16string& text);

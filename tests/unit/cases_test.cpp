@@ -355,17 +355,16 @@ TEST(Pop3, ARetrieveThatTricklesEndsInBoundedTime) {
   }
 }
 
-TEST(Pop3Reply, UndoDotStuffingAndAnnouncedSize) {
+TEST(Pop3Reply, JoinUnstuffed) {
   for (std::u16string text : {u"", u"\r\n..", u"a\r\n...\r\n..\r\n..x", u"..a\r\n.b", u"\r\n..\r\n..\r\n....",
                               u"x\r\n.", u"no dots here"}) {
     const std::u16string expected = ReplaceAll(text, u"\r\n..", u"\r\n.");
-    UndoDotStuffing(text);
-    EXPECT_EQ(Utf8(text), Utf8(expected));
+    for (size_t i = 0; i <= text.size(); ++i)
+      for (size_t j = i; j <= text.size(); ++j) {  // in three pieces, with text past the end
+        std::vector<std::u16string> pieces{text.substr(0, i), text.substr(i, j - i), text.substr(j) + u"\r\n.."};
+        EXPECT_EQ(Utf8(JoinUnstuffed(pieces, text.size())), Utf8(expected));
+      }
   }
-  EXPECT_EQ(AnnouncedSize(u"+OK 1234 octets\r\n"), 1234u);
-  EXPECT_EQ(AnnouncedSize(u"+OK 1 octets\r\n"), 1u);
-  for (const char16_t* none : {u"+OK\r\n12 34", u"+OK message follows\r\n", u"+OK -5 octets"})
-    EXPECT_EQ(AnnouncedSize(none), 0u);
 }
 
 // The host's own steps, one per pump: each pump is one second.
