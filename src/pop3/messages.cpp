@@ -1,4 +1,5 @@
 // The POP3 message operations: LIST, RETR and DELE of one message number.
+#include <new>
 #include <vector>
 
 #include "control/corvane.h"
@@ -54,7 +55,12 @@ std::u16string Corvane::Retrieve(int16_t& Index) {
   const size_t end = dialogue_.CollectAnswer(pieces, kPop3Terminator, true);
   Trace(u"RETRIEVE LOOP COMPLETED");
   if (end == std::u16string::npos) return {};  // no partial message passed off as whole
-  return JoinUnstuffed(pieces, end + 2);       // up to the CR LF before the "."
+  try {
+    return JoinUnstuffed(pieces, end + 2);  // up to the CR LF before the "."
+  } catch (const std::bad_alloc&) {
+    dialogue_.RefuseOutOfMemory();
+    return {};
+  }
 }
 
 }  // namespace corvane

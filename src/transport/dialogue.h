@@ -78,6 +78,12 @@ class Dialogue {
   // as the rest of the answer would be taken for later replies. `report` false
   // keeps the failure silent.
   size_t CollectAnswer(std::vector<std::u16string>& pieces, std::u16string_view terminator, bool report);
+  // An answer read whole that no memory is left to hand over: reported and ended
+  // as received text that could not be held.
+  void RefuseOutOfMemory() {
+    overflow_ = Overflow::kOutOfMemory;
+    RefuseReceived();
+  }
   // Ends a connection whose replies are out of step with its commands, without
   // QUIT: the server then commits nothing of the session, and the next
   // operation fails with the connection's error.
