@@ -69,31 +69,28 @@ void Sink(ServerConnection& connection) {
 // place of an answer), then "END". Each connection to `transcript` plays on from
 // where the last one stopped. "RESULT" ends the play and answers "OK" or "FAIL
 // what differed", and after a flood " flooded N", the bytes it sent.
+struct Round {
+  std::vector<std::string> script;
+  size_t next = 0, flooded = 0;
+  bool faulted = false;
+  std::string failure;
+};
 struct Transcript {
   std::mutex mutex, playing;  // the state; one connection plays at a time
   std::condition_variable changed;
-  std::vector<std::string> script;
-  size_t next = 0;
+  Round round;
   int connections = 0;  // in play or waiting to play
-  bool armed = false, faulted = false;
+  bool armed = false;
   std::atomic<bool> stop{false};
-  std::string failure;
-  size_t flooded = 0;
 } transcript;
 
 // "\r", "\n", "\t", "\0" and "\xHH" stand for those characters; "\c" for c.
 std::string Unescape(std::string_view text) {
   std::string out;
   for (size_t k = 0; k < text.size(); ++k) {
-    if (text[k] != '\\' || k + 1 == text.size()) {
-      out += text[k];
-    } else if (text[++k] == 'x') {
-      out += static_cast<char>(std::stoi(std::string(text.substr(k + 1, 2)), nullptr, 16));
-      k += 2;
-    } else {
-      const char c = text[k];
-      out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
-    }
+    if (text[k] != '\\' || k + 1 == text.size()) out += text[k];
+    else if (text[++k] == 'x') out += static_cast<char>(std::stoi(std::string(text.substr(k + 1, 2)), nullptr, 16)), k += 2;
+    else out += text[k] == 'r' ? '\r' : text[k] == 'n' ? '\n' : text[k] == 't' ? '\t' : text[k] == '0' ? '\0' : text[k];
   }
   return out;
 }
@@ -128,7 +125,7 @@ void Misbehave(ServerConnection& connection, std::string_view fault) {
   if (fault == "flood") {
     std::string chunk;
     while (chunk.size() < 16384) chunk += "flood flood flood flood flood\r\n";
-    while (!transcript.stop && connection.Write(chunk)) transcript.flooded += chunk.size();
+    while (!transcript.stop && connection.Write(chunk)) transcript.round.flooded += chunk.size();
   }
   for (std::string heard; Hear(connection, heard);) heard.clear();  // till the client goes
 }
@@ -143,9 +140,9 @@ bool Said(std::string_view heard, std::string_view want) {
 
 // Plays on until the connection ends; says what differed.
 std::string PlayOn(ServerConnection& connection) {
-  Transcript& t = transcript;
+  Round& t = transcript.round;
   std::string heard;  // from the client, not yet checked
-  for (; t.next < t.script.size() && !t.stop; ++t.next) {
+  for (; t.next < t.script.size() && !transcript.stop; ++t.next) {
     const std::string& entry = t.script[t.next];
     const std::string text = Unescape(entry.substr(std::min<size_t>(entry.size(), 3))) + (entry[1] == '~' ? "" : "\r\n");
     if (entry == "close") return ++t.next, "";
@@ -155,7 +152,7 @@ std::string PlayOn(ServerConnection& connection) {
       return ++t.next, "";
     }
     if (entry.starts_with("pause ")) {
-      for (int n = 10 * std::stoi(entry.substr(6)); n > 0 && !t.stop; --n)
+      for (int n = 10 * std::stoi(entry.substr(6)); n > 0 && !transcript.stop; --n)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     } else if (entry.starts_with("S")) {
       if (!connection.Write(text)) return "";
@@ -190,7 +187,7 @@ void Play(ServerConnection& connection) {
     failure = PlayOn(connection);
   }
   std::lock_guard lock(t.mutex);
-  if (t.failure.empty()) t.failure = failure;
+  if (t.round.failure.empty()) t.round.failure = failure;
   --t.connections;
   t.changed.notify_all();
 }
@@ -201,12 +198,11 @@ std::string Verdict() {
   t.stop = true;
   t.changed.wait_for(lock, std::chrono::seconds(10), [&] { return t.connections == 0; });
   t.armed = false;
-  const bool fault = std::ranges::any_of(t.script, [](const std::string& e) { return e.starts_with("fault "); });
-  std::string verdict = !t.failure.empty()                   ? "FAIL " + t.failure
-                        : fault && !t.faulted                ? "FAIL the fault was never met"
-                        : !t.faulted && t.next < t.script.size() ? "FAIL stopped before: " + t.script[t.next]
-                                                             : "OK";
-  return t.flooded ? verdict + " flooded " + std::to_string(t.flooded) : verdict;
+  const Round& r = t.round;
+  const std::string verdict = !r.failure.empty()                      ? "FAIL " + r.failure
+                              : !r.faulted && r.next < r.script.size() ? "FAIL stopped before: " + r.script[r.next]
+                                                                       : "OK";
+  return r.flooded ? verdict + " flooded " + std::to_string(r.flooded) : verdict;
 }
 
 void Select(ServerConnection& connection) {
@@ -224,10 +220,9 @@ void Select(ServerConnection& connection) {
       if (!connection.Write(Verdict() + "\r\n")) return;
     } else if (line == "END") {
       std::lock_guard lock(transcript.mutex);
-      transcript.script = std::exchange(script, {});
-      transcript.next = transcript.flooded = 0;
-      transcript.failure.clear();
-      transcript.faulted = transcript.stop = false;
+      transcript.round = Round();
+      transcript.round.script = std::exchange(script, {});
+      transcript.stop = false;
       transcript.armed = true;
       transcript.changed.notify_all();
     } else {
