@@ -157,5 +157,5 @@ for (var f = 0; f < files.length; ++f) {
   }
 }
 WScript.Echo("# played " + played + " cases, skipped " + skipped);
-check("at least 18 cases were played", played >= 18, played);
+if (!only) check("at least 18 cases were played", played >= 18, played);
 finish();
