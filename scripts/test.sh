@@ -34,10 +34,10 @@ done
 CORVANE_WIN32_OPTIONAL=1 bash scripts/wine-suites.sh
 
 # On such a kernel the product still runs in one suite, under qemu-i386 (slow:
-# each program takes a minute or more to start): the faulty peers, a session
-# kept in step and a flood ending in ErrCode 7, through build/win32's OCX.
+# each program takes a minute or more to start): the protocol cases and their
+# faults, a flood ending in ErrCode 7 among them, through build/win32's OCX.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  CORVANE_WIN32_EMULATE=1 CORVANE_WINE_BUILD=win32 bash scripts/wine-faults-test.sh
+  CORVANE_WIN32_EMULATE=1 CORVANE_WINE_BUILD=win32 bash scripts/wine-cases-test.sh
 fi
 
 # Every planted fault of tests/mutants.txt must be caught by the suite it names

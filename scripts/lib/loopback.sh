@@ -21,7 +21,7 @@ loopback_start() {  # folder program pid-file
 
 # Sets port_NAME for each server of folder/ports: port_plain, port_tls (trusted,
 # for localhost), port_untrusted, port_wrongname, port_expired, port_tls11 (trusted, TLS 1.0
-# only), port_sink, port_refused, and one per faulty peer (see loopback_main.cpp).
+# only), port_sink, port_refused, port_transcript and port_select (see loopback_main.cpp).
 loopback_ports() {  # folder
   local name port
   while read -r name port; do printf -v "port_$name" %s "$port"; done <"$1/ports"
