@@ -17,13 +17,17 @@ using win::Win32Host;
 
 namespace {
 
+BOOL CALLBACK countWindow(HWND, LPARAM count) {
+  ++*reinterpret_cast<long*>(count);
+  return TRUE;
+}
+
 // Wine counts no handles (0), but it does count the thread's windows.
 long handlesAndWindows() {
   DWORD handles = 0;
   GetProcessHandleCount(GetCurrentProcess(), &handles);
   long windows = 0;
-  EnumThreadWindows(GetCurrentThreadId(), [](HWND, LPARAM count) { return ++*reinterpret_cast<long*>(count), TRUE; },
-                    reinterpret_cast<LPARAM>(&windows));
+  EnumThreadWindows(GetCurrentThreadId(), countWindow, reinterpret_cast<LPARAM>(&windows));
   return static_cast<long>(handles) + windows;
 }
 
