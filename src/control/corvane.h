@@ -64,6 +64,26 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
   const std::u16string& SMTPsender() const { return smtpSender_; }
   void SMTPsender(const std::u16string& value);  // "" is stored as "<>"
 
+  // --- Extension settings (settings.cpp): authenticated, upgraded and UTF-8
+  // mail. At their defaults the control is exactly the plain one: the same
+  // commands, bytes, results and saved settings.
+  const std::u16string& SMTPuser() const { return smtpUser_; }  // non-empty: SMTPLogin authenticates
+  void SMTPuser(const std::u16string& value);
+  const std::u16string& SMTPpassword() const { return smtpPassword_; }  // or the bearer token
+  void SMTPpassword(const std::u16string& value);
+  // "" (SMTP: the best of PLAIN and LOGIN offered; POP3: USER and PASS), "PLAIN",
+  // "LOGIN" or "XOAUTH2", in any case; anything else raises InvalidPropertyValue.
+  const std::u16string& AuthMechanism() const { return authMechanism_; }
+  void AuthMechanism(const std::u16string& value);
+  // Upgrades a plain connection before logging in (SMTP STARTTLS, POP3 STLS).
+  bool StartTLS() const { return startTls_; }
+  void StartTLS(bool on);
+  // "" (the host's 8-bit character set) or "UTF-8", in any case; anything else
+  // raises InvalidPropertyValue.
+  const std::u16string& Charset() const { return charset_; }
+  void Charset(const std::u16string& value);
+  bool SendsUtf8() const { return !charset_.empty(); }
+
   // --- POP3 (pop3/). Message numbers go to the server as given.
   bool POP3Login();
   bool POP3Logout();
@@ -73,6 +93,10 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
   int32_t Size(int16_t& Index);
   std::u16string Retrieve(int16_t& Index);
   bool Delete(int16_t& Index);
+  // The message's unique id (UIDL), "" when the server keeps none.
+  std::u16string UniqueId(int16_t& Index);
+  // The message's headers and first `Lines` lines of its body (TOP), read like Retrieve.
+  std::u16string Top(int16_t& Index, int16_t& Lines);
 
   // A value that the control would write into a command or header line and that
   // holds CR, LF or NUL is refused with error kLineBreakRefused before anything
@@ -153,6 +177,8 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
   int32_t pop3Port_ = 0, smtpPort_ = 0;
   int16_t timeout_ = 0;
   bool isSecured_ = false;
+  std::u16string smtpUser_, smtpPassword_, authMechanism_, charset_;
+  bool startTls_ = false;
 
   // Status
   bool busy_ = false;

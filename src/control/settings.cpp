@@ -2,7 +2,11 @@
 // an optional ":port"), the POP3 account and the SMTP envelope sender.
 #include "control/corvane.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "control/errors.h"
+#include "text/charset.h"
 
 namespace corvane {
 
@@ -21,6 +25,17 @@ void SplitHostPort(const std::u16string& value, std::u16string& host, int32_t& p
   const int32_t newPort = colon == std::u16string::npos ? 0 : ReadInt32(std::u16string_view(value).substr(colon + 1));
   host = value.substr(0, colon);
   port = newPort;
+}
+
+// `value` when it is one of `allowed` (matched in any case), in its listed
+// spelling; anything else is refused before it is stored.
+std::u16string OneOf(std::u16string_view what, const std::u16string& value,
+                     std::initializer_list<std::u16string_view> allowed) {
+  const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; };
+  for (std::u16string_view name : allowed)
+    if (std::ranges::equal(value, name, {}, upper, upper)) return std::u16string(name);
+  throw AutomationError(ErrorNumber::InvalidPropertyValue,
+                        Utf8(what) + ": '" + Utf8(value) + "' is not a value it takes");
 }
 
 }  // namespace
@@ -82,6 +97,31 @@ void Corvane::POP3password(const std::u16string& value) {
 void Corvane::SMTPsender(const std::u16string& value) {
   smtpSender_ = value.empty() ? u"<>" : value;  // the null reverse path
   host_.PropertyChanged(u"SMTPsender");
+}
+
+void Corvane::SMTPuser(const std::u16string& value) {
+  smtpUser_ = value;
+  host_.PropertyChanged(u"SMTPuser");
+}
+
+void Corvane::SMTPpassword(const std::u16string& value) {
+  smtpPassword_ = value;
+  host_.PropertyChanged(u"SMTPpassword");
+}
+
+void Corvane::AuthMechanism(const std::u16string& value) {
+  authMechanism_ = OneOf(u"AuthMechanism", value, {u"", u"PLAIN", u"LOGIN", u"XOAUTH2"});
+  host_.PropertyChanged(u"AuthMechanism");
+}
+
+void Corvane::StartTLS(bool on) {
+  startTls_ = on;
+  host_.PropertyChanged(u"StartTLS");
+}
+
+void Corvane::Charset(const std::u16string& value) {
+  charset_ = OneOf(u"Charset", value, {u"", u"UTF-8"});
+  host_.PropertyChanged(u"Charset");
 }
 
 }  // namespace corvane

@@ -63,4 +63,8 @@ std::u16string Corvane::Retrieve(int16_t& Index) {
   }
 }
 
+std::u16string Corvane::UniqueId(int16_t&) { return {}; }
+
+std::u16string Corvane::Top(int16_t&, int16_t&) { return {}; }
+
 }  // namespace corvane

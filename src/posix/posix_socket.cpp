@@ -146,6 +146,8 @@ void PosixSocket::Connect(const std::u16string& host, int32_t port) {
 
 void PosixSocket::Close() { Disconnect(true); }
 
+void PosixSocket::StartTls() { Disconnect(true); }  // to be built: the in-place upgrade
+
 void PosixSocket::SendData(const std::u16string& data) {
   if (state_ == kConnected || state_ == kResolving || state_ == kConnecting) {
     sendQueue_.Add(data, loop_->Pumps(), state_ == kConnected);
@@ -294,13 +296,13 @@ void PosixSocket::FinishTcpConnect() {
   }
   addresses_.clear();
   if (tls_) {
-    StartTls();
+    BeginHandshake();
   } else {
     state_ = kConnected;
   }
 }
 
-void PosixSocket::StartTls() {
+void PosixSocket::BeginHandshake() {
   std::string error;
   SSL_CTX* context = loop_->TlsContext(error);
   if (!context) {

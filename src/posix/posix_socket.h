@@ -45,6 +45,7 @@ class PosixSocket final : public Socket, private Pollable {
   // Writes what the kernel takes of the queue, then a TLS close_notify, without
   // waiting; text still unsent then is dropped.
   void Close() override;
+  void StartTls() override;
   // While connecting, the text waits for the connection; on a socket that is
   // neither connected nor connecting, the next pump reports "not connected".
   void SendData(const std::u16string& data) override;
@@ -73,7 +74,7 @@ class PosixSocket final : public Socket, private Pollable {
   void TakeLookup();
   void TryNextAddress();
   void FinishTcpConnect();
-  void StartTls();
+  void BeginHandshake();
   void ContinueHandshake();
   void Transfer(short revents);
   // Each returns false when a handler or a failure ended the connection.

@@ -26,6 +26,7 @@ class SocketEvents {
 class Socket {
  public:
   static constexpr int16_t kClosed = 0;
+  static constexpr int16_t kConnecting = 6;
   static constexpr int16_t kConnected = 7;
 
   virtual ~Socket() = default;
@@ -42,6 +43,11 @@ class Socket {
   virtual void Connect(const std::u16string& host, int32_t port) = 0;
   // Begins closing; State reaches 0.
   virtual void Close() = 0;
+  // Begins a TLS handshake on the connected plain socket, with the same checks and
+  // versions as implicit TLS, naming the host it connected to. Text received and
+  // not yet taken is dropped: it came in clear text and can't be trusted. State is
+  // kConnecting until the handshake ends (kConnected) or fails (SocketError, 0).
+  virtual void StartTls() = 0;
   // Queues text for sending, one byte per character in the host's character set.
   virtual void SendData(const std::u16string& data) = 0;
   // Hands over all text received and not yet taken (empty when none). It never

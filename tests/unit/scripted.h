@@ -29,6 +29,12 @@ class ScriptedSocket : public Socket {
     ++closes;
     if (closesAtOnce) state = kClosed;
   }
+  // The handshake succeeds at once unless `upgradeFails`; clear text waiting is dropped.
+  void StartTls() override {
+    sent.push_back(u"<handshake>");
+    waiting.clear();
+    state = upgradeFails ? kClosed : kConnected;
+  }
   void SendData(const std::u16string& data) override { sent.push_back(data); }
   void GetData(std::u16string& data) override {
     data = std::move(waiting);
@@ -53,6 +59,7 @@ class ScriptedSocket : public Socket {
   bool secured = false;
   bool acceptsSecured = true;
   bool closesAtOnce = true;
+  bool upgradeFails = false;
   std::u16string waiting;  // received, not yet taken
   std::vector<std::u16string> sent;
   std::vector<std::u16string> connects;

@@ -417,6 +417,8 @@ void WinsockSocket::GetData(std::u16string& data) {
   received_.clear();
 }
 
+void WinsockSocket::StartTls() { release(); }  // to be built: the in-place upgrade
+
 void WinsockSocket::Close() {
   if (state_ == kClosed) return;
   // Sends already reported complete may still wait in the queue.

@@ -39,6 +39,7 @@ class WinsockSocket final : public Socket, MessageTarget {
   std::u16string LocalHostName() const override;
   void Connect(const std::u16string& host, int32_t port) override;
   void Close() override;
+  void StartTls() override;
   void SendData(const std::u16string& data) override;
   void GetData(std::u16string& data) override;
 
