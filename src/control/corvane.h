@@ -195,6 +195,22 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
   // Says the lines of `body` (split at CR LF) dot-stuffed, each waiting for its
   // send to complete, then "." and waits for "250".
   bool SendBody(const std::u16string& body);
+  // Says `command` (RETR or TOP) and reads the message it brings, un-stuffed; a
+  // "-ERR" gives "" (raising error 5 quoting it when `reportRefusal`).
+  std::u16string ReadMessage(const std::u16string& command, bool reportRefusal);
+
+  // --- The extension logins
+  // StartTLS asked for on a connection that is not TLS already.
+  bool Upgrades() const { return startTls_ && !IsSecured(); }
+  // Greeting, EHLO, the upgrade and AUTH, each stopping at a refusal (smtp/).
+  bool SubmissionLogin();
+  // SASL `mechanism` (PLAIN, LOGIN or XOAUTH2, where the secret is the bearer
+  // token) over either protocol; refused credentials raise error 4 (control/sasl.cpp).
+  bool Authenticate(Dialogue::Grammar grammar, std::u16string_view mechanism, const std::u16string& user,
+                    const std::u16string& secret);
+  // Raises error 5: the server does not offer `what`; nothing more is said.
+  bool RefuseUnoffered(std::u16string_view what);
+
   // Raises kLineBreakRefused naming `what` when `value` holds CR, LF or NUL
   // (HoldsLineBreak); a `secret` value is shown masked.
   bool RefuseLineBreak(std::u16string_view what, std::u16string_view value, bool secret = false);

@@ -31,9 +31,8 @@ void SplitHostPort(const std::u16string& value, std::u16string& host, int32_t& p
 // spelling; anything else is refused before it is stored.
 std::u16string OneOf(std::u16string_view what, const std::u16string& value,
                      std::initializer_list<std::u16string_view> allowed) {
-  const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; };
   for (std::u16string_view name : allowed)
-    if (std::ranges::equal(value, name, {}, upper, upper)) return std::u16string(name);
+    if (std::ranges::equal(value, name, {}, AsciiUpper, AsciiUpper)) return std::u16string(name);
   throw AutomationError(ErrorNumber::InvalidPropertyValue,
                         Utf8(what) + ": '" + Utf8(value) + "' is not a value it takes");
 }

@@ -32,8 +32,29 @@ bool Corvane::Delete(int16_t& Index) {
 std::u16string Corvane::Retrieve(int16_t& Index) {
   const std::u16string number = DecimalText(Index);
   if (!BeginInSession(u"[POP3 retrieve " + number + u"]")) return {};
+  return ReadMessage(u"RETR " + number, false);
+}
+
+std::u16string Corvane::Top(int16_t& Index, int16_t& Lines) {
+  const std::u16string number = DecimalText(Index);
+  if (!BeginInSession(u"[POP3 top " + number + u"]")) return {};
+  return ReadMessage(u"TOP " + number + u" " + DecimalText(Lines), true);
+}
+
+std::u16string Corvane::UniqueId(int16_t& Index) {
+  const std::u16string number = DecimalText(Index);
+  if (!BeginInSession(u"[POP3 unique id " + number + u"]")) return {};
+  const std::optional<std::u16string> reply = dialogue_.Exchange(u"UIDL " + number, Dialogue::Grammar::kPop3, 5);
+  if (!reply) return {};
+  // "+OK number id": the id is what follows the second blank, up to the line end.
+  const size_t id = reply->find(u' ', reply->find(u' ') + 1);
+  if (id == std::u16string::npos) return {};
+  return reply->substr(id + 1, reply->find_first_of(u"\r\n", id) - id - 1);
+}
+
+std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRefusal) {
   const std::u16string& lineEnd = dialogue_.LineEnd();
-  dialogue_.Say(u"RETR " + number + lineEnd, false);
+  dialogue_.Say(command + lineEnd, false);
   Trace(u"RUNNING WS_Wait");
   const std::optional<std::u16string> first = dialogue_.Await(lineEnd);
   if (!first) {
@@ -47,6 +68,11 @@ std::u16string Corvane::Retrieve(int16_t& Index) {
     if (first->rfind(u"+OK", refusal) != std::u16string::npos) {
       std::vector<std::u16string> dropped;
       dialogue_.CollectAnswer(dropped, kPop3Terminator, false);
+    } else if (reportRefusal) {
+      int16_t code = 5;
+      std::u16string text = ErrString(5) + u": said '" + command + u"', got '" +
+                            first->substr(refusal, first->find_first_of(u"\r\n", refusal) - refusal) + u"'";
+      RaiseError(code, text);
     }
     return {};
   }
@@ -62,9 +88,5 @@ std::u16string Corvane::Retrieve(int16_t& Index) {
     return {};
   }
 }
-
-std::u16string Corvane::UniqueId(int16_t&) { return {}; }
-
-std::u16string Corvane::Top(int16_t&, int16_t&) { return {}; }
 
 }  // namespace corvane

@@ -12,9 +12,21 @@ bool Corvane::POP3Login() {
     return false;
   ws_->Connect(pop3Host_, pop3Port_ != 0 ? pop3Port_ : IsSecured() ? 995 : 110);
   std::optional<std::u16string> stat;
-  if (!dialogue_.Await(u"+OK") || !dialogue_.Ask(u"USER " + pop3User_, u"+OK") ||
-      !dialogue_.Ask(u"PASS " + pop3Password_, u"+OK") || !(stat = dialogue_.AskForLine(u"STAT", u"+OK")))
+  if (Upgrades() || !authMechanism_.empty()) {
+    // Upgraded or SASL sessions read replies whole and stop at a refusal.
+    using enum Dialogue::Grammar;
+    if (!dialogue_.ReadReply(kPop3, 5) ||
+        (Upgrades() && (!dialogue_.Exchange(u"STLS", kPop3, 5) || !dialogue_.StartTls())) ||
+        !(authMechanism_.empty()
+              ? dialogue_.Exchange(u"USER " + pop3User_, kPop3, 4) &&
+                    dialogue_.Exchange(u"PASS " + pop3Password_, kPop3, 4, u"PASS ****")
+              : Authenticate(kPop3, authMechanism_, pop3User_, pop3Password_)) ||
+        !(stat = dialogue_.Exchange(u"STAT", kPop3, 5)))
+      return LoginFailed();
+  } else if (!dialogue_.Await(u"+OK") || !dialogue_.Ask(u"USER " + pop3User_, u"+OK") ||
+             !dialogue_.Ask(u"PASS " + pop3Password_, u"+OK") || !(stat = dialogue_.AskForLine(u"STAT", u"+OK"))) {
     return LoginFailed();
+  }
   MailboxCounters counters;
   try {
     counters = ReadCounters(*stat, tokens_);

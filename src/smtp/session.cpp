@@ -1,16 +1,84 @@
 // The SMTP session and the plain send: greeting, HELO, one mail transaction per
 // message, QUIT.
 #include <algorithm>
+#include <optional>
 
 #include "control/corvane.h"
 
 namespace corvane {
 
+namespace {
+
+// What follows `keyword` on the EHLO line that names it first ("AUTH PLAIN
+// LOGIN" gives " PLAIN LOGIN"), matched in any case; none when no line does.
+std::optional<std::u16string> Offered(std::u16string_view ehlo, std::u16string_view keyword) {
+  for (size_t start = 0, end; start < ehlo.size(); start = end + 1) {
+    end = std::min(ehlo.find(u'\n', start), ehlo.size());
+    std::u16string_view line = ehlo.substr(start, end - start);
+    if (line.ends_with(u'\r')) line.remove_suffix(1);
+    if (line.size() < 4) continue;
+    line.remove_prefix(4);  // the code and its separator
+    const std::u16string_view word = line.substr(0, keyword.size());
+    if (std::ranges::equal(word, keyword, {}, AsciiUpper, AsciiUpper) &&
+        (line.size() == keyword.size() || line[keyword.size()] == u' ' || line[keyword.size()] == u'='))
+      return std::u16string(line.substr(keyword.size()));
+  }
+  return std::nullopt;
+}
+
+// Whether `word` is one of the blank- or "="-separated words of `words`, in any case.
+bool HoldsWord(std::u16string_view words, std::u16string_view word) {
+  for (size_t start = 0, end; start < words.size(); start = end + 1) {
+    end = std::min(words.find_first_of(u" =", start), words.size());
+    if (std::ranges::equal(words.substr(start, end - start), word, {}, AsciiUpper, AsciiUpper)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Corvane::SMTPLogin() {
-  if (!BeginLogin(u"[SMTP logging in]", [this] { return RefuseLineBreak(u"SMTPhost", smtpHost_); })) return false;
-  ws_->Connect(smtpHost_, smtpPort_ != 0 ? smtpPort_ : IsSecured() ? 465 : 25);
-  if (!dialogue_.Await(u"220") || !dialogue_.Ask(u"HELO " + ws_->LocalHostName(), u"250")) return LoginFailed();
+  if (!BeginLogin(u"[SMTP logging in]", [this] {
+        return RefuseLineBreak(u"SMTPhost", smtpHost_) || RefuseLineBreak(u"SMTPuser", smtpUser_) ||
+               RefuseLineBreak(u"SMTPpassword", smtpPassword_, true);
+      }))
+    return false;
+  // Authenticated or upgraded sessions speak EHLO; the plain one stays as it was.
+  const bool extended = !smtpUser_.empty() || Upgrades();
+  ws_->Connect(smtpHost_, smtpPort_ != 0 ? smtpPort_ : IsSecured() ? 465 : Upgrades() ? 587 : 25);
+  if (extended ? !SubmissionLogin()
+               : !dialogue_.Await(u"220") || !dialogue_.Ask(u"HELO " + ws_->LocalHostName(), u"250"))
+    return LoginFailed();
   return true;
+}
+
+bool Corvane::SubmissionLogin() {
+  using enum Dialogue::Grammar;
+  const std::u16string ehlo = u"EHLO " + ws_->LocalHostName();
+  std::optional<std::u16string> offers;
+  if (!dialogue_.ReadReply(kSmtp, 5) || !(offers = dialogue_.Exchange(ehlo, kSmtp, 5))) return false;
+  if (Upgrades()) {
+    if (!Offered(*offers, u"STARTTLS").has_value()) return RefuseUnoffered(u"STARTTLS");
+    // Capabilities said before the upgrade can't be trusted: they are asked again.
+    if (!dialogue_.Exchange(u"STARTTLS", kSmtp, 5) || !dialogue_.StartTls() ||
+        !(offers = dialogue_.Exchange(ehlo, kSmtp, 5)))
+      return false;
+  }
+  if (smtpUser_.empty()) return true;
+  const std::optional<std::u16string> mechanisms = Offered(*offers, u"AUTH");
+  std::u16string mechanism = authMechanism_;
+  if (mechanism.empty()) {
+    for (const std::u16string_view best : {u"PLAIN", u"LOGIN"}) {
+      if (mechanisms && HoldsWord(*mechanisms, best)) {
+        mechanism = best;
+        break;
+      }
+    }
+    if (mechanism.empty()) return RefuseUnoffered(u"AUTH PLAIN or LOGIN");
+  } else if (!mechanisms || !HoldsWord(*mechanisms, mechanism)) {
+    return RefuseUnoffered(u"AUTH " + mechanism);
+  }
+  return Authenticate(kSmtp, mechanism, smtpUser_, smtpPassword_);
 }
 
 bool Corvane::SMTPLogout() {

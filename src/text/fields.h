@@ -59,6 +59,9 @@ int32_t ReadInt32(std::u16string_view field);
 // The decimal form of a number: a minus sign for negatives, no leading zeros.
 std::u16string DecimalText(int64_t value);
 
+// The character with a-z made A-Z, for matching protocol words in any case.
+constexpr char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; }
+
 // fields[index], or the subscript-out-of-range error for a field the list lacks.
 const std::u16string& FieldAt(const FieldList& fields, int32_t index);
 

@@ -56,7 +56,7 @@ void Dialogue::StartCountdown() {
 
 // --- Steps
 
-void Dialogue::Say(const std::u16string& line, bool waitSent) {
+void Dialogue::Say(const std::u16string& line, bool waitSent, std::u16string_view shown) {
   if (socket_.State() != Socket::kConnected) return;
   sendDone_ = false;
   socket_.SendData(line);
@@ -70,9 +70,13 @@ void Dialogue::Say(const std::u16string& line, bool waitSent) {
            scope.Pump()) {
     }
   }
-  if (line.ends_with(lineEnd_)) lastSaid_.assign(line, 0, line.size() - lineEnd_.size());
+  if (!shown.empty()) {
+    lastSaid_ = shown;
+  } else if (line.ends_with(lineEnd_)) {
+    lastSaid_.assign(line, 0, line.size() - lineEnd_.size());
+  }
   if (lastSaid_.size() > kQuotedLength) lastSaid_.erase(0, lastSaid_.size() - kQuotedLength);
-  if (owner_.Tracing()) owner_.TraceLine(u"Say:      " + line);
+  if (owner_.Tracing()) owner_.TraceLine(u"Say:      " + (shown.empty() ? line : lastSaid_ + lineEnd_));
 }
 
 bool Dialogue::WaitFor(const std::u16string& expected, int16_t& timeout, bool report) {
@@ -229,6 +233,65 @@ size_t Dialogue::CollectAnswer(std::vector<std::u16string>& pieces, std::u16stri
       return std::u16string::npos;
     }
   }
+}
+
+namespace {
+
+// Where the reply in `text` ends (past its last line's line feed), or npos while
+// it is incomplete.
+size_t ReplyEnd(std::u16string_view text, Dialogue::Grammar grammar) {
+  for (size_t start = 0, feed; (feed = text.find(u'\n', start)) != text.npos; start = feed + 1) {
+    // An SMTP line continues the reply when a "-" follows its code.
+    if (grammar == Dialogue::Grammar::kPop3 || feed - start < 4 || text[start + 3] != u'-') return feed + 1;
+  }
+  return text.npos;
+}
+
+}  // namespace
+
+std::optional<std::u16string> Dialogue::ReadReply(Grammar grammar, int16_t refusal) {
+  std::u16string reply;
+  size_t end;
+  do {
+    int16_t timeout = -1;
+    if (!WaitFor(u"\n", timeout) || !Hold(reply, lastReply_)) {
+      if (overflow_ != Overflow::kNone) RefuseReceived();
+      return std::nullopt;
+    }
+  } while ((end = ReplyEnd(reply, grammar)) == reply.npos);
+  reply.resize(end);
+  lastReply_ = reply;
+  // The last line's code decides for SMTP; a POP3 reply has one line.
+  const char16_t status = reply[grammar == Grammar::kSmtp ? reply.rfind(u'\n', end - 2) + 1 : 0];
+  const bool positive = grammar == Grammar::kSmtp ? status == u'2' || status == u'3' : status == u'+';
+  if (positive) return reply;
+  const bool negative = grammar == Grammar::kSmtp ? status == u'4' || status == u'5' : reply.starts_with(u"-ERR");
+  const int16_t code = negative ? refusal : int16_t{5};
+  while (!reply.empty() && (reply.back() == u'\n' || reply.back() == u'\r')) reply.pop_back();
+  owner_.Report(code, owner_.ErrorText(code) + u": said '" + lastSaid_ + u"', got '" +
+                          reply.substr(0, kQuotedLength) + u"'");
+  return std::nullopt;
+}
+
+std::optional<std::u16string> Dialogue::Exchange(const std::u16string& command, Grammar grammar,
+                                                 int16_t refusal, std::u16string_view shown) {
+  Say(command + lineEnd_, false, shown);
+  return ReadReply(grammar, refusal);
+}
+
+bool Dialogue::StartTls() {
+  recvBuffer_.clear();
+  WaitScope scope(*this);
+  StartCountdown();
+  socket_.StartTls();
+  while (socket_.State() == Socket::kConnecting && (owner_.WaitSeconds() == 0 || !TimeIsUp()) && scope.Pump()) {
+  }
+  if (socket_.State() == Socket::kConnected) return true;
+  if (socket_.State() != Socket::kClosed) {
+    owner_.Report(3, owner_.ErrorText(3) + u": the TLS handshake did not finish");
+    socket_.Close();
+  }
+  return false;
 }
 
 void Dialogue::Abandon() {

@@ -56,7 +56,9 @@ class Dialogue {
   void LongestReceived(size_t characters) { longestReceived_ = characters; }
 
   // --- Steps
-  void Say(const std::u16string& line, bool waitSent);
+  // `shown` stands for the line in the trace and in error texts when it carries
+  // a secret.
+  void Say(const std::u16string& line, bool waitSent, std::u16string_view shown = {});
   // `timeout` -1 stands for Timeout (and is replaced in the caller's variable);
   // 0 means no time limit. `report` false keeps a failure silent.
   bool WaitFor(const std::u16string& expected, int16_t& timeout, bool report = true);
@@ -84,6 +86,22 @@ class Dialogue {
     overflow_ = Overflow::kOutOfMemory;
     RefuseReceived();
   }
+  // --- Replies read as their protocols define them (the extension members)
+  enum class Grammar {
+    kPop3,  // one line: "+OK", "-ERR", or "+ " asking for more
+    kSmtp,  // lines of a three-digit code, "-" after it on all but the last
+  };
+  // Reads one whole reply. A positive one (POP3 "+", SMTP 2xx and 3xx) is given;
+  // a negative one (POP3 "-ERR", SMTP 4xx and 5xx) ends the wait at once and is
+  // reported as `refusal`, quoting it; one that is neither as error 5.
+  std::optional<std::u16string> ReadReply(Grammar grammar, int16_t refusal);
+  // Says `command` + LineEnd (shown as `shown` when given), then ReadReply.
+  std::optional<std::u16string> Exchange(const std::u16string& command, Grammar grammar, int16_t refusal,
+                                         std::u16string_view shown = {});
+  // Upgrades the connection to TLS in place and waits, bounded by Timeout, for
+  // the handshake; false when it failed (the socket reports why) or ran out of time.
+  bool StartTls();
+
   // Ends a connection whose replies are out of step with its commands, without
   // QUIT: the server then commits nothing of the session, and the next
   // operation fails with the connection's error.
