@@ -32,7 +32,7 @@ bool Corvane::Delete(int16_t& Index) {
 std::u16string Corvane::Retrieve(int16_t& Index) {
   const std::u16string number = DecimalText(Index);
   if (!BeginInSession(u"[POP3 retrieve " + number + u"]")) return {};
-  return ReadMessage(u"RETR " + number, false);
+  return ReadMessage(u"RETR " + number, dialogue_.ReadsRepliesWhole());
 }
 
 std::u16string Corvane::Top(int16_t& Index, int16_t& Lines) {
@@ -56,22 +56,25 @@ std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRe
   const std::u16string& lineEnd = dialogue_.LineEnd();
   dialogue_.Say(command + lineEnd, false);
   Trace(u"RUNNING WS_Wait");
-  const std::optional<std::u16string> first = dialogue_.Await(lineEnd);
-  if (!first) {
+  // The status line is waited for as text, whatever the session's grammar: the
+  // message may follow it in the same piece.
+  int16_t timeout = -1;
+  if (!dialogue_.WaitFor(lineEnd, timeout)) {
     dialogue_.Abandon();
     return {};
   }
+  const std::u16string& first = dialogue_.LastReply();
   Trace(u"RUNNING WS_Wait OK");
-  if (const size_t refusal = first->find(u"-ERR"); refusal != std::u16string::npos) {
+  if (const size_t refusal = first.find(u"-ERR"); refusal != std::u16string::npos) {
     // "-ERR" inside a message that a "+OK" announced: the message still comes,
     // and is read to its end and dropped, so the next command gets its own reply.
-    if (first->rfind(u"+OK", refusal) != std::u16string::npos) {
+    if (first.rfind(u"+OK", refusal) != std::u16string::npos) {
       std::vector<std::u16string> dropped;
       dialogue_.CollectAnswer(dropped, kPop3Terminator, false);
     } else if (reportRefusal) {
       int16_t code = 5;
       std::u16string text = ErrString(5) + u": said '" + command + u"', got '" +
-                            first->substr(refusal, first->find_first_of(u"\r\n", refusal) - refusal) + u"'";
+                            first.substr(refusal, first.find_first_of(u"\r\n", refusal) - refusal) + u"'";
       RaiseError(code, text);
     }
     return {};

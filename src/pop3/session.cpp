@@ -12,7 +12,9 @@ bool Corvane::POP3Login() {
     return false;
   ws_->Connect(pop3Host_, pop3Port_ != 0 ? pop3Port_ : IsSecured() ? 995 : 110);
   std::optional<std::u16string> stat;
-  if (Upgrades() || !authMechanism_.empty()) {
+  const bool extended = Upgrades() || !authMechanism_.empty();
+  dialogue_.ReadRepliesBy(extended ? std::optional(Dialogue::Grammar::kPop3) : std::nullopt);
+  if (extended) {
     // Upgraded or SASL sessions read replies whole and stop at a refusal.
     using enum Dialogue::Grammar;
     if (!dialogue_.ReadReply(kPop3, 5) ||

@@ -45,6 +45,7 @@ bool Corvane::SMTPLogin() {
     return false;
   // Authenticated or upgraded sessions speak EHLO; the plain one stays as it was.
   const bool extended = !smtpUser_.empty() || Upgrades();
+  dialogue_.ReadRepliesBy(extended ? std::optional(Dialogue::Grammar::kSmtp) : std::nullopt);
   ws_->Connect(smtpHost_, smtpPort_ != 0 ? smtpPort_ : IsSecured() ? 465 : Upgrades() ? 587 : 25);
   if (extended ? !SubmissionLogin()
                : !dialogue_.Await(u"220") || !dialogue_.Ask(u"HELO " + ws_->LocalHostName(), u"250"))

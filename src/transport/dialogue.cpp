@@ -127,6 +127,7 @@ bool Dialogue::WaitFor(const std::u16string& expected, int16_t& timeout, bool re
 }
 
 std::optional<std::u16string> Dialogue::Await(const std::u16string& expected) {
+  if (grammar_) return ReadReply(*grammar_, 5);
   int16_t timeout = -1;
   if (!WaitFor(expected, timeout)) return std::nullopt;
   return lastReply_;
@@ -139,7 +140,7 @@ std::optional<std::u16string> Dialogue::Ask(const std::u16string& command, const
 
 std::optional<std::u16string> Dialogue::AskForLine(const std::u16string& command, const std::u16string& expected) {
   std::optional<std::u16string> reply = Ask(command, expected);
-  if (!reply) return std::nullopt;
+  if (!reply || grammar_) return reply;
   // The reply is the line that holds `expected`, preferably at its start: text
   // before it is the late tail of an earlier reply. Its numbers are read, so it
   // must be whole, however the network cut it.

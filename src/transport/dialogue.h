@@ -62,11 +62,13 @@ class Dialogue {
   // `timeout` -1 stands for Timeout (and is replaced in the caller's variable);
   // 0 means no time limit. `report` false keeps a failure silent.
   bool WaitFor(const std::u16string& expected, int16_t& timeout, bool report = true);
-  // Waits for `expected` with the default time-out: the reply, or none.
+  // Waits for `expected` with the default time-out: the reply, or none. Reading
+  // by a grammar (ReadRepliesBy), it is ReadReply, `expected` a positive reply.
   std::optional<std::u16string> Await(const std::u16string& expected);
   // Says `command` + LineEnd (not waiting for the send), then Await.
   std::optional<std::u16string> Ask(const std::u16string& command, const std::u16string& expected);
   // As Ask, then waits on to the end of the line that holds `expected`: that line.
+  // Reading by a grammar, it is Ask.
   std::optional<std::u16string> AskForLine(const std::u16string& command, const std::u16string& expected);
   // Ends a session: QUIT, its reply and the server's close when connected (whether
   // QUIT was acknowledged), else just closes (no value).
@@ -95,6 +97,10 @@ class Dialogue {
   // a negative one (POP3 "-ERR", SMTP 4xx and 5xx) ends the wait at once and is
   // reported as `refusal`, quoting it; one that is neither as error 5.
   std::optional<std::u16string> ReadReply(Grammar grammar, int16_t refusal);
+  // Makes Await, Ask and AskForLine read replies whole by `grammar`, a negative
+  // one raising error 5; none (the specified dialogue) waits for their text.
+  void ReadRepliesBy(std::optional<Grammar> grammar) { grammar_ = grammar; }
+  bool ReadsRepliesWhole() const { return grammar_.has_value(); }
   // Says `command` + LineEnd (shown as `shown` when given), then ReadReply.
   std::optional<std::u16string> Exchange(const std::u16string& command, Grammar grammar, int16_t refusal,
                                          std::u16string_view shown = {});
@@ -167,6 +173,7 @@ class Dialogue {
   bool gotData_ = false;
   Overflow overflow_ = Overflow::kNone;
   size_t longestReceived_ = kLongestReceived;
+  std::optional<Grammar> grammar_;
 };
 
 }  // namespace corvane
