@@ -309,6 +309,9 @@ void Dialogue::TakeData() {
 }
 
 void Dialogue::Collect(std::u16string&& text) {
+  // Once refused, what else arrives before the wait sees it is dropped too, not
+  // gathered again from empty.
+  if (overflow_ != Overflow::kNone) return;
   // Text that finds nothing waiting is kept as it came, not copied.
   if (recvBuffer_.empty() && text.size() <= longestReceived_) {
     recvBuffer_.swap(text);

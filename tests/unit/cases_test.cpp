@@ -399,6 +399,18 @@ TEST_F(Host, AMatchDiscardsTheTextLeftInTheSocketButNotWhatANestedCallTookBefore
   EXPECT_FALSE(d.WaitFor(u"stray", timeout));
 }
 
+TEST_F(Host, TextThatArrivesAfterARefusalInTheSamePumpIsDroppedToo) {
+  Cancel();
+  c.Connect();
+  d.LongestReceived(8);
+  c.host.Then([&] {
+    for (const char16_t* text : {u"12345", u"6789", u"+OK"}) c.socket.Arrive(text);
+  });
+  EXPECT_FALSE(d.WaitFor(u"+OK", timeout));
+  EXPECT_EQ(c.control.ErrCode(), 7);
+  EXPECT_EQ(d.LastReply(), u"");
+}
+
 TEST_F(Host, SayWaitsForTheSendReportOnlyWhenAskedAndNotForEver) {
   c.Connect();
   const int start = c.host.pumps;
