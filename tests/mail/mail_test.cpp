@@ -40,6 +40,7 @@ struct Events : ControlEvents {
     cancel = true;
   }
   void Debugger(std::u16string&) override {}
+  std::string Last() const { return errors.empty() ? "none" : errors.back().second; }
 };
 
 struct MailServers : ::testing::TestWithParam<bool> {
@@ -169,6 +170,79 @@ TEST_P(MailServers, RefusedRecipientsAndSendersEndByTheTimeOut) {
   EXPECT_EQ(control.ErrCode(), 3);
   EXPECT_NE(events.errors.back().second.find("553"), std::string::npos) << events.errors.back().second;
   EXPECT_TRUE(control.SMTPLogout());
+}
+
+// The extended members against the submission service (STARTTLS on the plain
+// run, implicit TLS on the other, AUTH through Dovecot) and POP3 upgraded by STLS
+// or over implicit TLS: user 4's mailbox.
+TEST_P(MailServers, SubmissionWithAuthThenReadingByUniqueIdAndTop) {
+  const bool tls = GetParam();
+  User(4);
+  control.StartTLS(!tls);
+  control.SMTPhost(Text("127.0.0.1:" + env[tls ? "SUBMISSIONS_PORT" : "SUBMISSION_PORT"]));
+  control.SMTPuser(Text(env["USER4"]));
+  control.SMTPpassword(Text(env["PASS4"]));
+  control.SMTPsender(Text("<" + Address(4) + ">"));
+  Empty();
+  const std::u16string subject = tls ? u"submitted over TLS" : u"submitted after STARTTLS";
+  std::u16string recipient = Text(Address(4)), cc, subjectLine = subject, mail = u"the body\r\n.dot";
+  for (const char16_t* mechanism : {u"", u"LOGIN"}) {
+    control.AuthMechanism(mechanism);
+    ASSERT_TRUE(control.SMTPLogin()) << events.Last();
+    EXPECT_TRUE(control.Send(recipient, subjectLine, cc, mail));
+    EXPECT_TRUE(control.SMTPLogout());
+  }
+
+  control.AuthMechanism(u"PLAIN");  // POP3 by SASL; "" above was USER and PASS
+  std::u16string id, top;
+  for (int attempt = 0; attempt < 50 && control.MailBoxCount() < 2; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(control.POP3Login());
+    if (control.MailBoxCount() < 2) control.POP3Logout();
+  }
+  ASSERT_EQ(control.MailBoxCount(), 2);
+  int16_t first = 1, second = 2, none = 0;
+  id = control.UniqueId(first);
+  EXPECT_FALSE(id.empty());
+  EXPECT_NE(id, control.UniqueId(second));
+  top = control.Top(first, none);
+  EXPECT_NE(top.find(u"\r\nSubject: " + subject + u"\r\n"), std::u16string::npos) << Utf8(top);
+  EXPECT_TRUE(top.ends_with(u"\r\n\r\n")) << Utf8(top);  // the headers, no body line
+  EXPECT_NE(control.Retrieve(first).find(u"\r\n\r\nthe body\r\n.dot\r\n"), std::u16string::npos);
+  EXPECT_TRUE(control.POP3Logout());
+  ASSERT_TRUE(control.POP3Login());
+  EXPECT_EQ(control.UniqueId(first), id);  // the same id in the next session
+  Empty();
+  EXPECT_TRUE(events.errors.empty()) << events.Last();
+
+  // Refusals end at once with their error, the secret in neither trace nor text.
+  control.SMTPpassword(u"wrong-secret");
+  control.AuthMechanism(u"");
+  EXPECT_FALSE(control.SMTPLogin());
+  EXPECT_EQ(control.ErrCode(), 4);
+  EXPECT_EQ(events.Last().find("wrong-secret"), std::string::npos);
+  EXPECT_NE(events.Last().find("535"), std::string::npos) << events.Last();
+  if (!tls) {  // the plain service offers no STARTTLS
+    control.SMTPhost(Text("127.0.0.1:" + env["SMTP_PORT"]));
+    EXPECT_FALSE(control.SMTPLogin());
+    EXPECT_EQ(events.Last(),
+              "Invalid server response: the server does not offer STARTTLS; nothing more was sent");
+  }
+  EXPECT_FALSE(control.Busy());
+}
+
+// A bearer token that Dovecot validates with its local key.
+TEST_P(MailServers, Pop3WithAnOAuthBearerToken) {
+  control.AuthMechanism(u"XOAUTH2");
+  control.StartTLS(!GetParam());
+  control.POP3user(Text(env["OAUTH_USER"]));
+  control.POP3password(Text(env["OAUTH_TOKEN"]));
+  EXPECT_TRUE(control.POP3Login()) << events.Last();
+  EXPECT_TRUE(control.POP3Logout());
+  control.POP3password(Text(env["OAUTH_BAD_TOKEN"]));
+  EXPECT_FALSE(control.POP3Login());
+  EXPECT_EQ(control.ErrCode(), 4);
+  EXPECT_EQ(events.errors.size(), 1u);
 }
 
 }  // namespace
