@@ -440,7 +440,7 @@ _ms_up() {  # [dir]
   : >"$d/dovecot/users"
   for ((i = 0; i <= ${#ms_users[@]}; i++)); do
     user=${ms_users[i]:-$ms_oauth_user} secret='{CRYPT}!'  # a password nothing matches
-    [[ -n ${ms_passwords[i]:-} ]] && secret={PLAIN}${ms_passwords[i]}
+    [[ -n ${ms_passwords[i]:-} ]] && secret="{PLAIN}${ms_passwords[i]}"
     echo "$user:$secret:$uid:$gid::$d/mail/$user::" >>"$d/dovecot/users"
     install -d -o "$uid" -g "$gid" -m 700 "$d/mail/$user" "$d/mail/$user/Maildir" \
       "$d/mail/$user/Maildir/"{cur,new,tmp} || return 1
