@@ -384,7 +384,7 @@ _ms_launch_sink() {  # dir name envfile [smtp-sink options...]
 _ms_checks() {
   local c
   if [[ $(id -u) != 0 ]]; then _ms_err "must run as root (Postfix's master needs it)"; return 1; fi
-  for c in dovecot postfix smtp-sink openssl python3 setsid flock; do
+  for c in dovecot postfix smtp-sink openssl basenc setsid flock; do
     command -v "$c" >/dev/null || { _ms_err "$c not found (scripts/install-deps.sh installs it)"; return 1; }
   done
 }
@@ -395,21 +395,19 @@ ms_oauth_user=o1  # logs in with a bearer token only
 
 # A fresh HS256 key where Dovecot looks it up (no "azp" or "kid" in the token: the
 # defaults), and two tokens for the oauth user, valid for a week: one signed with that
-# key and one with another. Prints OAUTH_TOKEN= and OAUTH_BAD_TOKEN= lines.
+# key and one with another. Prints OAUTH_TOKEN= and OAUTH_BAD_TOKEN= lines. openssl
+# rather than python3, whose start alone takes a second on a busy machine; and made
+# while Postfix starts.
 _ms_oauth_tokens() {  # dir
-  mkdir -p "$1/dovecot/keys/default/HS256" &&
-    python3 - "$1/dovecot/keys/default/HS256/default" "$ms_oauth_user" <<'PY'
-import base64, hashlib, hmac, json, os, sys, time
-def b64(data): return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
-def token(key):
-    claims = {"sub": sys.argv[2], "iat": int(time.time()), "exp": int(time.time()) + 7 * 86400}
-    signed = b64(b'{"alg":"HS256","typ":"JWT"}') + "." + b64(json.dumps(claims).encode())
-    return signed + "." + b64(hmac.new(key, signed.encode(), hashlib.sha256).digest())
-key = os.urandom(32)
-with open(sys.argv[1], "w") as out: out.write(base64.b64encode(key).decode())
-print("OAUTH_TOKEN=" + token(key))
-print("OAUTH_BAD_TOKEN=" + token(os.urandom(32)))
-PY
+  local key signed
+  _ms_b64url() { basenc --base64url -w 0 | tr -d =; }
+  _ms_hs256() { printf %s "$signed" | openssl dgst -sha256 -mac HMAC -macopt "hexkey:$1" -binary | _ms_b64url; }
+  key=$(openssl rand -base64 32) && mkdir -p "$1/dovecot/keys/default/HS256" &&
+    printf %s "$key" >"$1/dovecot/keys/default/HS256/default" || return 1
+  signed=$(printf '{"alg":"HS256","typ":"JWT"}' | _ms_b64url).$(printf '{"sub":"%s","iat":%d,"exp":%d}' \
+    "$ms_oauth_user" "$EPOCHSECONDS" $((EPOCHSECONDS + 7 * 86400)) | _ms_b64url)
+  echo "OAUTH_TOKEN=$signed.$(_ms_hs256 "$(base64 -d <<<"$key" | od -A n -v -t x1 | tr -d ' \n')")"
+  echo "OAUTH_BAD_TOKEN=$signed.$(_ms_hs256 "$(openssl rand -hex 32)")"
 }
 
 # Starts both servers and the plain sink in dir (made when not given) and writes
@@ -445,7 +443,8 @@ _ms_up() {  # [dir]
     install -d -o "$uid" -g "$gid" -m 700 "$d/mail/$user" "$d/mail/$user/Maildir" \
       "$d/mail/$user/Maildir/"{cur,new,tmp} || return 1
   done
-  tokens=$(_ms_oauth_tokens "$d") || { _ms_err "OAuth tokens"; return 1; }
+  _ms_oauth_tokens "$d" >"$d/tokens" &
+  tokens=$!
 
   exec {ms_lock_fd}>"$ms_lock"
   flock -w 60 "$ms_lock_fd" || { _ms_err "$ms_lock stays locked"; exec {ms_lock_fd}>&-; return 1; }
@@ -476,7 +475,6 @@ MAILDIR_ROOT=$d/mail
 REFUSED_RCPT=refused@$ms_domain
 REFUSED_SENDER=refused-sender@$ms_domain
 OAUTH_USER=$ms_oauth_user
-$tokens
 MAIL_SERVERS_DIR=$d
 EOF
 
@@ -503,6 +501,7 @@ EOF
     ok=
   fi
   exec {ms_lock_fd}>&-
+  { wait "$tokens" && cat "$d/tokens" >>"$env"; } || { _ms_err "no OAuth tokens"; ok=; }
   if [[ -z $ok ]]; then
     _ms_tail "$d/dovecot.start.log" "$d/dovecot.log" "$d/postfix.start.log" "$d/postfix.log"
     mail_servers_stop "$d"
