@@ -1,8 +1,10 @@
 # shellcheck shell=bash
-# Real mail servers for end-to-end tests: a private Dovecot (POP3, plain and implicit
-# TLS) and a private Postfix (SMTP, plain and implicit TLS, delivering into the
-# Maildirs Dovecot serves) and smtp-sink, on 127.0.0.1 only, with all their state in
-# one folder. Needs root (Postfix's master runs as root).
+# Real mail servers for end-to-end tests: a private Dovecot (POP3, plain with STLS and
+# implicit TLS; USER/PASS and SASL, OAuth bearer tokens checked locally) and a private
+# Postfix (SMTP, plain and implicit TLS; submission with STARTTLS and AUTH, and with
+# implicit TLS and AUTH, through Dovecot's SASL; delivering into the Maildirs Dovecot
+# serves) and smtp-sink, on 127.0.0.1 only, with all their state in one folder. Needs
+# root (Postfix's master runs as root).
 #
 #   source scripts/lib/mail_servers.sh
 #   mail_servers_start            # new folder under /tmp; stops itself on EXIT
@@ -75,13 +77,14 @@ mail_servers_stop() {  # dir
   [[ -n $dir && ( -s $dir/pids || -f $dir/dovecot.conf ) ]] || return 0
   local -a leaders=()
   local -A signalled=()
-  local begin=${EPOCHREALTIME/./}
   while read -r pid t; do
     [[ -n $pid ]] || continue
     leaders+=("$pid")
     kill -TERM "$pid" 2>/dev/null
     signalled[$pid.$t]=TERM
   done <<<"$(_ms_running "$dir"; _ms_strays "$dir")"
+  # The clock starts once they are signalled: looking for strays takes a while.
+  local begin=${EPOCHREALTIME/./}
   while ((${#leaders[@]})); do
     now=${EPOCHREALTIME/./}
     signal=TERM
@@ -105,12 +108,13 @@ mail_servers_stop() {  # dir
 # Daemons of the folder that were never recorded (a start cut short between
 # launching one and reading its PID file): Dovecot names its configuration on its
 # command line, Postfix's master works in the folder's spool.
+# Without a fork per process: on a busy machine that took seconds.
 _ms_strays() {  # dir -> "pid starttime" lines
-  local proc pid stat f
+  local proc pid stat f args
   for proc in /proc/[0-9]*; do
     pid=${proc#/proc/}
-    if [[ $({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null) == *"-c $1/dovecot.conf"* ||
-      $(readlink "$proc/cwd" 2>/dev/null) == "$1/spool"* ]]; then
+    { mapfile -d '' args <"$proc/cmdline"; } 2>/dev/null || continue
+    if [[ " ${args[*]} " == *" -c $1/dovecot.conf "* || $proc/cwd -ef $1/spool ]]; then
       { read -r stat <"$proc/stat"; } 2>/dev/null || continue
       read -r -a f <<<"${stat##*) }"
       # Only session leaders: the rest go with their sessions.
@@ -194,14 +198,21 @@ ssl_cert = <$d/tls/trusted.pem
 ssl_key = <$d/tls/trusted.key
 ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = no
-auth_mechanisms = plain login
+auth_mechanisms = plain login xoauth2 oauthbearer
 auth_failure_delay = 0
 first_valid_uid = $2
 last_valid_uid = $2
 mail_location = maildir:$d/mail/%u/Maildir
 passdb {
   driver = passwd-file
+  mechanisms = plain login
   args = scheme=PLAIN username_format=%u $d/dovecot/users
+}
+# Bearer tokens: JWTs signed with the key in dovecot/keys, checked without a network.
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $d/dovecot/oauth2.conf
 }
 userdb {
   driver = passwd-file
@@ -225,6 +236,13 @@ service pop3-login {
   service_count = 0
   process_min_avail = 2
 }
+service auth {
+  # Postfix's SASL: its smtpd runs as postfix.
+  unix_listener smtp-auth {
+    mode = 0600
+    user = postfix
+  }
+}
 service anvil {
   # No growing delay after failed logins: tests fail logins on purpose.
   unix_listener anvil-auth-penalty {
@@ -232,9 +250,14 @@ service anvil {
   }
 }
 EOF
+  cat >"$d/dovecot/oauth2.conf" <<EOF
+introspection_mode = local
+local_validation_key_dict = fs:posix:prefix=$d/dovecot/keys/
+username_attribute = sub
+EOF
 }
 
-_ms_postfix_config() {  # dir uid gid smtp smtps
+_ms_postfix_config() {  # dir uid gid smtp smtps submission submissions
   local d=$1 p=$1/postfix u
   mkdir -p "$p" "$d/spool" "$d/data" || return 1
   chown postfix "$d/data" || return 1
@@ -293,12 +316,25 @@ in_flow_delay = 0
 smtpd_tls_security_level = none
 smtpd_tls_cert_file = $d/tls/trusted.pem
 smtpd_tls_key_file = $d/tls/trusted.key
+# Only the submission ports turn AUTH on.
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = $d/dovecot/run/smtp-auth
 EOF
   cat >"$p/master.cf" <<EOF
 127.0.0.1:$4 inet n - n - - smtpd
 127.0.0.1:$5 inet n - n - - smtpd
   -o smtpd_tls_wrappermode=yes
   -o smtpd_tls_security_level=encrypt
+127.0.0.1:$6 inet n - n - - smtpd
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_tls_auth_only=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:$7 inet n - n - - smtpd
+  -o smtpd_tls_wrappermode=yes
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
 cleanup   unix n - n - 0 cleanup
 qmgr      unix n - n 300 1 qmgr
 tlsmgr    unix - - n 1000? 1 tlsmgr
@@ -318,7 +354,7 @@ anvil     unix - - n - 1 anvil
 scache    unix - - n - 1 scache
 postlog   unix-dgram n - n - 1 postlogd
 EOF
-  for u in "${ms_users[@]}"; do echo "$u@$ms_domain $u/Maildir/"; done >"$p/mailboxes"
+  for u in "${ms_users[@]}" "$ms_oauth_user"; do echo "$u@$ms_domain $u/Maildir/"; done >"$p/mailboxes"
   echo "refused@$ms_domain 550 5.7.1 refused for tests" >"$p/recipients"
   echo "refused-sender@$ms_domain 553 5.7.1 refused for tests" >"$p/senders"
   # Postfix stalls on every command while main.cf looks freshly written.
@@ -348,19 +384,37 @@ _ms_launch_sink() {  # dir name envfile [smtp-sink options...]
 _ms_checks() {
   local c
   if [[ $(id -u) != 0 ]]; then _ms_err "must run as root (Postfix's master needs it)"; return 1; fi
-  for c in dovecot postfix smtp-sink openssl setsid flock; do
+  for c in dovecot postfix smtp-sink openssl basenc setsid flock; do
     command -v "$c" >/dev/null || { _ms_err "$c not found (scripts/install-deps.sh installs it)"; return 1; }
   done
 }
 
 ms_users=(u1 u2 u3)
 ms_passwords=(p1 p2 p3)
+ms_oauth_user=o1  # logs in with a bearer token only
+
+# A fresh HS256 key where Dovecot looks it up (no "azp" or "kid" in the token: the
+# defaults), and two tokens for the oauth user, valid for a week: one signed with that
+# key and one with another. Prints OAUTH_TOKEN= and OAUTH_BAD_TOKEN= lines. openssl
+# rather than python3, whose start alone takes a second on a busy machine; and made
+# while Postfix starts.
+_ms_oauth_tokens() {  # dir
+  local key signed
+  _ms_b64url() { basenc --base64url -w 0 | tr -d =; }
+  _ms_hs256() { printf %s "$signed" | openssl dgst -sha256 -mac HMAC -macopt "hexkey:$1" -binary | _ms_b64url; }
+  key=$(openssl rand -base64 32) && mkdir -p "$1/dovecot/keys/default/HS256" &&
+    printf %s "$key" >"$1/dovecot/keys/default/HS256/default" || return 1
+  signed=$(printf '{"alg":"HS256","typ":"JWT"}' | _ms_b64url).$(printf '{"sub":"%s","iat":%d,"exp":%d}' \
+    "$ms_oauth_user" "$EPOCHSECONDS" $((EPOCHSECONDS + 7 * 86400)) | _ms_b64url)
+  echo "OAUTH_TOKEN=$signed.$(_ms_hs256 "$(base64 -d <<<"$key" | od -A n -v -t x1 | tr -d ' \n')")"
+  echo "OAUTH_BAD_TOKEN=$signed.$(_ms_hs256 "$(openssl rand -hex 32)")"
+}
 
 # Starts both servers and the plain sink in dir (made when not given) and writes
 # dir/servers.env. Prints one summary line; on failure the log tails, after ending
 # what had started.
 _ms_up() {  # [dir]
-  local d=${1:-} ids uid gid ports env i started pop3 pop3s smtp smtps
+  local d=${1:-} ids uid gid ports env i user secret tokens started pop3 pop3s smtp smtps submission submissions
   _ms_checks || return 1
   started=$(date +%s%N)
   if [[ -z $d ]]; then
@@ -382,22 +436,26 @@ _ms_up() {  # [dir]
 
   mkdir -p "$d/mail" "$d/dovecot" || return 1
   : >"$d/dovecot/users"
-  for ((i = 0; i < ${#ms_users[@]}; i++)); do
-    echo "${ms_users[i]}:{PLAIN}${ms_passwords[i]}:$uid:$gid::$d/mail/${ms_users[i]}::" >>"$d/dovecot/users"
-    install -d -o "$uid" -g "$gid" -m 700 "$d/mail/${ms_users[i]}" \
-      "$d/mail/${ms_users[i]}/Maildir" "$d/mail/${ms_users[i]}/Maildir/"{cur,new,tmp} || return 1
+  for ((i = 0; i <= ${#ms_users[@]}; i++)); do
+    user=${ms_users[i]:-$ms_oauth_user} secret='{CRYPT}!'  # a password nothing matches
+    [[ -n ${ms_passwords[i]:-} ]] && secret="{PLAIN}${ms_passwords[i]}"
+    echo "$user:$secret:$uid:$gid::$d/mail/$user::" >>"$d/dovecot/users"
+    install -d -o "$uid" -g "$gid" -m 700 "$d/mail/$user" "$d/mail/$user/Maildir" \
+      "$d/mail/$user/Maildir/"{cur,new,tmp} || return 1
   done
+  _ms_oauth_tokens "$d" >"$d/tokens" &
+  tokens=$!
 
   exec {ms_lock_fd}>"$ms_lock"
   flock -w 60 "$ms_lock_fd" || { _ms_err "$ms_lock stays locked"; exec {ms_lock_fd}>&-; return 1; }
-  if ! ports=$(_ms_free_ports 4); then
+  if ! ports=$(_ms_free_ports 6); then
     _ms_err "no free ports"
     exec {ms_lock_fd}>&-
     return 1
   fi
-  { read -r pop3 && read -r pop3s && read -r smtp && read -r smtps; } <<<"$ports"
+  { read -r pop3 && read -r pop3s && read -r smtp && read -r smtps && read -r submission && read -r submissions; } <<<"$ports"
   if ! _ms_dovecot_config "$d" "$uid" "$gid" "$pop3" "$pop3s" ||
-    ! _ms_postfix_config "$d" "$uid" "$gid" "$smtp" "$smtps"; then
+    ! _ms_postfix_config "$d" "$uid" "$gid" "$smtp" "$smtps" "$submission" "$submissions"; then
     exec {ms_lock_fd}>&-
     return 1
   fi
@@ -408,12 +466,15 @@ POP3_PORT=$pop3
 POP3S_PORT=$pop3s
 SMTP_PORT=$smtp
 SMTPS_PORT=$smtps
+SUBMISSION_PORT=$submission
+SUBMISSIONS_PORT=$submissions
 CA_FILE=$d/tls/ca.pem
 MAIL_DOMAIN=$ms_domain
 $(for ((i = 0; i < ${#ms_users[@]}; i++)); do printf 'USER%d=%s\nPASS%d=%s\n' $((i + 1)) "${ms_users[i]}" $((i + 1)) "${ms_passwords[i]}"; done)
 MAILDIR_ROOT=$d/mail
 REFUSED_RCPT=refused@$ms_domain
 REFUSED_SENDER=refused-sender@$ms_domain
+OAUTH_USER=$ms_oauth_user
 MAIL_SERVERS_DIR=$d
 EOF
 
@@ -435,19 +496,20 @@ EOF
     fi
   fi
   [[ -n $ok ]] && { _ms_launch_sink "$d" SINK_PORT "$env" || ok=; }
-  if [[ -n $ok ]] && ! _ms_wait_listening "$pop3" "$pop3s" "$smtp" "$smtps"; then
-    _ms_err "the servers do not listen on 127.0.0.1:$pop3,$pop3s,$smtp,$smtps"
+  if [[ -n $ok ]] && ! _ms_wait_listening "$pop3" "$pop3s" "$smtp" "$smtps" "$submission" "$submissions"; then
+    _ms_err "the servers do not listen on 127.0.0.1:$pop3,$pop3s,$smtp,$smtps,$submission,$submissions"
     ok=
   fi
   exec {ms_lock_fd}>&-
+  { wait "$tokens" && cat "$d/tokens" >>"$env"; } || { _ms_err "no OAuth tokens"; ok=; }
   if [[ -z $ok ]]; then
     _ms_tail "$d/dovecot.start.log" "$d/dovecot.log" "$d/postfix.start.log" "$d/postfix.log"
     mail_servers_stop "$d"
     return 1
   fi
   mv -f "$env" "$d/servers.env"
-  printf 'mail servers in %s: pop3 %s, pop3s %s, smtp %s, smtps %s, sink %s (%d ms)\n' "$d" "$pop3" "$pop3s" \
-    "$smtp" "$smtps" "$(sed -n 's/^SINK_PORT=//p' "$d/servers.env")" $((($(date +%s%N) - started) / 1000000))
+  printf 'mail servers in %s: pop3 %s, pop3s %s, smtp %s, smtps %s, submission %s, submissions %s, sink %s (%d ms)\n' \
+    "$d" "$pop3" "$pop3s" "$smtp" "$smtps" "$submission" "$submissions" "$(sed -n 's/^SINK_PORT=//p' "$d/servers.env")" $((($(date +%s%N) - started) / 1000000))
 }
 
 # The library entry: starts the servers, sources servers.env, exports
