@@ -67,13 +67,16 @@ sys.exit(1)
 PY
 }
 
-# The attachments of the one message in the user's Maildir, decoded, are the files.
-attachments_arrived() {  # user files...
+# The attachments of the one message in the user's Maildir, decoded, are the files
+# (under the name after "=", else their own); "subject=TEXT" first: its decoded Subject.
+attachments_arrived() {  # user [subject=TEXT] files[=name]...
   local user=$1
   shift
   python3 - "$MAILDIR_ROOT/$user/Maildir" "$@" <<'PY'
 import email, email.policy, pathlib, sys, time
-box, files = pathlib.Path(sys.argv[1]), [pathlib.Path(f) for f in sys.argv[2:]]
+box, files, subject = pathlib.Path(sys.argv[1]), sys.argv[2:], None
+if files and files[0].startswith("subject="):
+    subject = files.pop(0)[len("subject="):]
 for _ in range(150):
     found = list(box.glob("new/*")) + list(box.glob("cur/*"))
     if found:
@@ -83,9 +86,13 @@ if len(found) != 1:
     sys.exit(f"{len(found)} messages")
 message = email.message_from_bytes(found[0].read_bytes(), policy=email.policy.default)
 parts = {p.get_filename(): p.get_payload(decode=True) for p in message.iter_attachments()}
+if subject is not None and message["Subject"] != subject:
+    sys.exit(f"Subject: {message['Subject']!r}")
 for f in files:
-    if parts.get(f.name) != f.read_bytes():
-        sys.exit(f"{f.name} differs or is missing: {sorted(parts)}")
+    path, _, name = f.partition("=")
+    name = name or pathlib.Path(path).name
+    if parts.get(name) != pathlib.Path(path).read_bytes():
+        sys.exit(f"{name} differs or is missing: {sorted(parts)}")
 PY
 }
 
@@ -187,3 +194,42 @@ for mode in plain tls; do
   expect "$name" "PASS: read 1 messages;" "message 1: " \
     "MimeContentAddFromFile: 0x800A004C Path not found: 'C:\no such folder\none.txt'"
 done
+
+# --- Submission with STARTTLS and AUTH, UIDL and TOP, XOAUTH2, UTF-8 (the servers
+# name the certificate "localhost": upgraded connections use it too)
+for mechanism in "" PLAIN LOGIN; do
+  name=submission${mechanism:+-$mechanism}
+  empty_mailbox "$USER2"
+  run "$name" submission.vbs "localhost:$SUBMISSION_PORT" "$USER1" "$PASS1" "$USER1@$MAIL_DOMAIN" \
+    "$USER2@$MAIL_DOMAIN" $mechanism
+  expect "$name" "PASS: sent to $USER2@$MAIL_DOMAIN as $USER1"
+  check "$name: it arrived" delivered "$USER2" "Subject: Corvane example: through submission"
+done
+run submission-refused submission.vbs "localhost:$SUBMISSION_PORT" "$USER1" "not-$PASS1" "$USER1@$MAIL_DOMAIN" \
+  "$USER2@$MAIL_DOMAIN"
+expect submission-refused "FAIL: SMTPLogin failed with error 4" "error 4: "
+check "submission-refused: the password is not printed" eval '[[ $out != *"not-$PASS1"* ]]'
+
+empty_mailbox "$USER1"
+mail_servers_deliver "$MAIL_SERVERS_DIR" "$USER1" "$work/one.eml" &&
+  mail_servers_deliver "$MAIL_SERVERS_DIR" "$USER1" "$work/two.eml" || give_up "delivering to $USER1"
+seen=$(wine_path "$work/seen.txt")
+run new_mail-plain new_mail.vbs "127.0.0.1:$POP3_PORT" "$USER1" "$PASS1" "$seen"
+expect new_mail-plain "PASS: 2 new of 2" "Subject: first of two" "Subject: second of two"
+run new_mail-stls new_mail.vbs "localhost:${POP3_STLS_PORT:-$POP3_PORT}" "$USER1" "$PASS1" "$seen" stls
+expect new_mail-stls "PASS: 0 new of 2"
+check "new_mail: the messages stay on the server" eval '[[ $(mailbox "$USER1" | wc -l) -eq 2 ]]'
+
+for security in tls stls; do
+  if [[ $security == tls ]]; then port=$POP3S_PORT; else port=${POP3_STLS_PORT:-$POP3_PORT}; fi
+  run "oauth-$security" oauth.vbs "localhost:$port" "$OAUTH_USER" "$OAUTH_TOKEN" "$security"
+  expect "oauth-$security" "PASS: logged in as $OAUTH_USER with a bearer token"
+done
+run oauth-refused oauth.vbs "localhost:$POP3S_PORT" "$OAUTH_USER" "not-$OAUTH_TOKEN" tls
+expect oauth-refused "FAIL: POP3Login failed with error 4"
+
+empty_mailbox "$USER2"
+run utf8-js utf8.js "127.0.0.1:$SMTP_PORT" "$USER1@$MAIL_DOMAIN" "$USER2@$MAIL_DOMAIN" "$(wine_path "$work/notes.txt")"
+expect utf8-js "PASS: sent a UTF-8 subject and file name to $USER2@$MAIL_DOMAIN" "part 1: text/plain; charset=UTF-8"
+check "utf8-js: subject and file name arrived" attachments_arrived "$USER2" "subject=Grüße — 日本語 αβγ" \
+  "$work/notes.txt=été – 報告.txt"

@@ -37,10 +37,19 @@ std::u16string OneOf(std::u16string_view what, const std::u16string& value,
                         Utf8(what) + ": '" + Utf8(value) + "' is not a value it takes");
 }
 
+std::u16string Mechanism(const std::u16string& value) {
+  return OneOf(u"AuthMechanism", value, {u"", u"PLAIN", u"LOGIN", u"XOAUTH2"});
+}
+
+std::u16string CharsetName(const std::u16string& value) { return OneOf(u"Charset", value, {u"", u"UTF-8"}); }
+
 }  // namespace
 
 // The keys, their types and defaults, in the one order both directions use.
-// Hosts are saved without their ports; the time-out goes under "TimeOut".
+// Hosts are saved without their ports; the time-out goes under "TimeOut". The
+// extension keys follow, present only when changed, so an instance that never
+// used them saves what it always did. The SMTP password is never saved: a saved
+// form is a file anyone with the program can read.
 void Corvane::ReadProperties(PropertyBag& bag) {
   pop3Host_ = bag.ReadString(u"POP3host", u"");
   pop3Port_ = bag.ReadInt32(u"POP3port", 0);
@@ -55,6 +64,10 @@ void Corvane::ReadProperties(PropertyBag& bag) {
                           "Saved setting TimeOut: " + std::to_string(seconds) + " is not between 0 and 60");
   timeout_ = seconds;
   IsSecured(bag.ReadBool(u"IsSecured", false));
+  smtpUser_ = bag.ReadString(u"SMTPuser", u"");
+  authMechanism_ = Mechanism(bag.ReadString(u"AuthMechanism", u""));
+  startTls_ = bag.ReadBool(u"StartTLS", false);
+  charset_ = CharsetName(bag.ReadString(u"Charset", u""));
 }
 
 void Corvane::WriteProperties(PropertyBag& bag) const {
@@ -67,6 +80,10 @@ void Corvane::WriteProperties(PropertyBag& bag) const {
   bag.Write(u"SMTPsender", smtpSender_, u"<>");
   bag.Write(u"TimeOut", timeout_, int16_t{10});
   bag.Write(u"IsSecured", isSecured_, false);
+  bag.Write(u"SMTPuser", smtpUser_, u"");
+  bag.Write(u"AuthMechanism", authMechanism_, u"");
+  bag.Write(u"StartTLS", startTls_, false);
+  bag.Write(u"Charset", charset_, u"");
 }
 
 std::u16string Corvane::POP3host() const { return JoinHostPort(pop3Host_, pop3Port_); }
@@ -109,7 +126,7 @@ void Corvane::SMTPpassword(const std::u16string& value) {
 }
 
 void Corvane::AuthMechanism(const std::u16string& value) {
-  authMechanism_ = OneOf(u"AuthMechanism", value, {u"", u"PLAIN", u"LOGIN", u"XOAUTH2"});
+  authMechanism_ = Mechanism(value);
   host_.PropertyChanged(u"AuthMechanism");
 }
 
@@ -119,7 +136,7 @@ void Corvane::StartTLS(bool on) {
 }
 
 void Corvane::Charset(const std::u16string& value) {
-  charset_ = OneOf(u"Charset", value, {u"", u"UTF-8"});
+  charset_ = CharsetName(value);
   host_.PropertyChanged(u"Charset");
 }
 

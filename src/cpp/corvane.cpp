@@ -20,10 +20,10 @@ namespace {
 std::u16string Text(std::string_view bytes) { return hostCharset().fromBytes(bytes); }
 std::string Bytes(std::u16string_view text) { return hostCharset().toBytes(text); }
 
-// A path as UTF-16, which the control opens through std::filesystem (UTF-8 on
-// POSIX again). A byte that starts no valid sequence becomes U+FFFD, so such a
-// path names no file rather than another one.
-std::u16string PathText(std::string_view utf8) {
+// UTF-8 as UTF-16: paths, which the control opens through std::filesystem (UTF-8
+// on POSIX again), and the text of messages sent as UTF-8. A byte that starts no
+// valid sequence becomes U+FFFD, so such a path names no file rather than another.
+std::u16string Utf8Text(std::string_view utf8) {
   std::u16string text;
   text.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
@@ -97,6 +97,15 @@ struct Client::Impl : ControlEvents {
     }
   }
 
+  // The text of a message: bytes in the host's character set, or UTF-8 when the
+  // control sends UTF-8.
+  std::u16string MessageText(std::string_view bytes) const {
+    return control.SendsUtf8() ? Utf8Text(bytes) : Text(bytes);
+  }
+  std::string MessageBytes(std::u16string_view text) const {
+    return control.SendsUtf8() ? Utf8(text) : Bytes(text);
+  }
+
   // Why the running member returned its failure value.
   cpp::Error Failed(std::string_view member) const {
     if (reported) return *reported;
@@ -145,6 +154,11 @@ Status Client::configure(const Settings& settings) {
     impl.control.SMTPsender(Text(settings.sender));
     impl.control.Timeout(static_cast<int16_t>(std::clamp<int>(settings.timeout, INT16_MIN, INT16_MAX)));
     impl.control.IsSecured(settings.tls);
+    impl.control.SMTPuser(Text(settings.smtp_user));
+    impl.control.SMTPpassword(Text(settings.smtp_password));
+    impl.control.AuthMechanism(Text(settings.auth));
+    impl.control.StartTLS(settings.starttls);
+    impl.control.Charset(Text(settings.charset));
     return {};
   });
 }
@@ -152,7 +166,9 @@ Status Client::configure(const Settings& settings) {
 Settings Client::settings() const {
   const Corvane& control = impl_->control;
   return {SplitHostPort(control.POP3host()), Bytes(control.POP3user()), Bytes(control.POP3password()),
-          SplitHostPort(control.SMTPhost()), Bytes(control.SMTPsender()), control.Timeout(), control.IsSecured()};
+          SplitHostPort(control.SMTPhost()), Bytes(control.SMTPsender()), control.Timeout(), control.IsSecured(),
+          Bytes(control.SMTPuser()), Bytes(control.SMTPpassword()), Bytes(control.AuthMechanism()),
+          control.StartTLS(), Bytes(control.Charset())};
 }
 
 void Client::on_error(ErrorHandler handler) { impl_->onError = std::move(handler); }
@@ -216,6 +232,26 @@ Status Client::remove(int index) {
   });
 }
 
+Result<std::string> Client::unique_id(int index) {
+  Impl& impl = *impl_;
+  return impl.Run([&]() -> Result<std::string> {
+    int16_t n = Narrow(index);
+    const std::u16string id = impl.control.UniqueId(n);
+    if (impl.reported) return *impl.reported;  // "" is also a message without an id
+    return Bytes(id);
+  });
+}
+
+Result<std::string> Client::top(int index, int lines) {
+  Impl& impl = *impl_;
+  return impl.Run([&]() -> Result<std::string> {
+    int16_t n = Narrow(index), count = Narrow(lines);
+    const std::u16string message = impl.control.Top(n, count);
+    if (message.empty()) return impl.Failed("Top");
+    return Bytes(message);
+  });
+}
+
 // --- SMTP
 
 Status Client::smtp_login() {
@@ -229,8 +265,8 @@ Status Client::smtp_logout() {
 Status Client::send(const PlainMessage& message) {
   Impl& impl = *impl_;
   return impl.Run([&] {
-    std::u16string to = Text(message.to), subject = Text(message.subject), cc = Text(message.cc),
-                   body = Text(message.body);
+    std::u16string to = impl.MessageText(message.to), subject = impl.MessageText(message.subject),
+                   cc = impl.MessageText(message.cc), body = impl.MessageText(message.body);
     return impl.Check(impl.control.Send(to, subject, cc, body), "Send");
   });
 }
@@ -243,26 +279,28 @@ Status Client::send_mime() {
 
 Client::Mime Client::mime() { return Mime(*impl_); }
 
-void Client::Mime::from(std::string_view address) { impl_->control.MimeFrom(Text(address)); }
-std::string Client::Mime::from() const { return Bytes(impl_->control.MimeFrom()); }
-void Client::Mime::to(std::string_view addresses) { impl_->control.MimeTo(Text(addresses)); }
-std::string Client::Mime::to() const { return Bytes(impl_->control.MimeTo()); }
-void Client::Mime::notification(std::string_view address) { impl_->control.MimeNotification(Text(address)); }
-std::string Client::Mime::notification() const { return Bytes(impl_->control.MimeNotification()); }
-void Client::Mime::subject(std::string_view subject) { impl_->control.MimeSubject(Text(subject)); }
-std::string Client::Mime::subject() const { return Bytes(impl_->control.MimeSubject()); }
+void Client::Mime::from(std::string_view address) { impl_->control.MimeFrom(impl_->MessageText(address)); }
+std::string Client::Mime::from() const { return impl_->MessageBytes(impl_->control.MimeFrom()); }
+void Client::Mime::to(std::string_view addresses) { impl_->control.MimeTo(impl_->MessageText(addresses)); }
+std::string Client::Mime::to() const { return impl_->MessageBytes(impl_->control.MimeTo()); }
+void Client::Mime::notification(std::string_view address) {
+  impl_->control.MimeNotification(impl_->MessageText(address));
+}
+std::string Client::Mime::notification() const { return impl_->MessageBytes(impl_->control.MimeNotification()); }
+void Client::Mime::subject(std::string_view subject) { impl_->control.MimeSubject(impl_->MessageText(subject)); }
+std::string Client::Mime::subject() const { return impl_->MessageBytes(impl_->control.MimeSubject()); }
 int32_t Client::Mime::count() const { return impl_->control.MimeContentCount(); }
 
 Status Client::Mime::add(int32_t id, std::string_view data) {
   return impl_->Run([&]() -> Status {
-    impl_->control.MimeContentAdd(id, Text(data));
+    impl_->control.MimeContentAdd(id, impl_->MessageText(data));
     return {};
   });
 }
 
 Status Client::Mime::add_file(int32_t id, std::string_view path, std::string_view alias) {
   return impl_->Run([&]() -> Status {
-    impl_->control.MimeContentAddFromFile(id, PathText(path), Text(alias));
+    impl_->control.MimeContentAddFromFile(id, Utf8Text(path), impl_->MessageText(alias));
     return {};
   });
 }

@@ -11,7 +11,9 @@
 //
 // Strings are bytes: what reaches the wire (settings, addresses, subjects, bodies,
 // raw socket text) goes out byte for byte, and what comes back arrives as the
-// server sent it, so UTF-8 stays UTF-8. Only file paths are read as UTF-8 text.
+// server sent it, so UTF-8 stays UTF-8. Only file paths are read as UTF-8 text,
+// and with charset "UTF-8" the text of messages (send(), mime()): the control then
+// sends it as UTF-8 with the labels that say so.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -108,6 +110,11 @@ struct Settings {
   std::string sender{};    // SMTPsender: MAIL FROM of send(), written as given; "" becomes "<>"
   int timeout = 10;      // Timeout: seconds for each wait, 0..60, 0 for no limit
   bool tls = false;      // IsSecured: implicit TLS for every connection
+  std::string smtp_user{};      // SMTPuser: when set, smtp_login() authenticates
+  std::string smtp_password{};  // SMTPpassword, or the bearer token for "XOAUTH2"; never saved
+  std::string auth{};           // AuthMechanism: "", "PLAIN", "LOGIN" or "XOAUTH2"
+  bool starttls = false;        // StartTLS: upgrade plain connections before logging in
+  std::string charset{};        // Charset: "" (bytes as given) or "UTF-8"
 };
 
 // The counters of the last STAT (MailBoxCount, MailBoxSize).
@@ -166,6 +173,8 @@ class Client {
   Result<int32_t> size(int index);          // 0 is the control's failure value
   Result<std::string> retrieve(int index);  // "+OK ..." status line, then the message
   Status remove(int index);                 // DELE, then STAT refreshes mailbox()
+  Result<std::string> unique_id(int index);  // UIDL: "" when the server keeps none
+  Result<std::string> top(int index, int lines);  // TOP: like retrieve(), the body cut after `lines`
 
   // --- SMTP
   Status smtp_login();

@@ -305,6 +305,38 @@ class CorvaneControl final : public DispatchObject<_Corvane, IConnectionPointCon
     return call([&] { core_.SMTPsender(fromBstr(value)); });
   }
 
+  // --- Authenticated, upgraded and UTF-8 mail
+  HRESULT STDMETHODCALLTYPE get_SMTPuser(BSTR* result) override {
+    return getString(result, [&] { return core_.SMTPuser(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_SMTPuser(BSTR value) override {
+    return call([&] { core_.SMTPuser(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_SMTPpassword(BSTR* result) override {
+    return getString(result, [&] { return core_.SMTPpassword(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_SMTPpassword(BSTR value) override {
+    return call([&] { core_.SMTPpassword(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_AuthMechanism(BSTR* result) override {
+    return getString(result, [&] { return core_.AuthMechanism(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_AuthMechanism(BSTR value) override {
+    return call([&] { core_.AuthMechanism(fromBstr(value)); });
+  }
+  HRESULT STDMETHODCALLTYPE get_StartTLS(VARIANT_BOOL* result) override {
+    return call([&] { *result = toVariantBool(core_.StartTLS()); }, result);
+  }
+  HRESULT STDMETHODCALLTYPE put_StartTLS(VARIANT_BOOL value) override {
+    return call([&] { core_.StartTLS(value != VARIANT_FALSE); });
+  }
+  HRESULT STDMETHODCALLTYPE get_Charset(BSTR* result) override {
+    return getString(result, [&] { return core_.Charset(); });
+  }
+  HRESULT STDMETHODCALLTYPE put_Charset(BSTR value) override {
+    return call([&] { core_.Charset(fromBstr(value)); });
+  }
+
   // --- POP3
   HRESULT STDMETHODCALLTYPE POP3Login(VARIANT_BOOL* result) override {
     return call([&] { *result = toVariantBool(core_.POP3Login()); }, result);
@@ -329,6 +361,12 @@ class CorvaneControl final : public DispatchObject<_Corvane, IConnectionPointCon
   }
   HRESULT STDMETHODCALLTYPE Delete(short* Index, VARIANT_BOOL* result) override {
     return call([&] { *result = toVariantBool(core_.Delete(*Index)); }, Index, result);
+  }
+  HRESULT STDMETHODCALLTYPE UniqueId(short* Index, BSTR* result) override {
+    return getString(result, [&] { return core_.UniqueId(*Index); }, Index);
+  }
+  HRESULT STDMETHODCALLTYPE Top(short* Index, short* Lines, BSTR* result) override {
+    return getString(result, [&] { return core_.Top(*Index, *Lines); }, Index, Lines);
   }
 
   // --- SMTP

@@ -86,13 +86,19 @@ TEST(Paths, AreReadAsUtf8AndNamedSoInRaisedErrors) {
 TEST(Settings, GoToTheControlsPropertiesAndComeBack) {
   Facade f;
   const cpp::Settings in{.pop3 = {"pop.test", 995}, .user = "j\xC3\xBCrgen", .password = "p\xFF",
-                         .smtp = {"smtp.test", 0}, .sender = "", .timeout = 65541, .tls = true};
+                         .smtp = {"smtp.test", 0}, .sender = "", .timeout = 65541, .tls = true,
+                         .smtp_user = "ann", .smtp_password = "token", .auth = "xoauth2", .starttls = true,
+                         .charset = "utf-8"};
   ASSERT_TRUE(f.client.configure(in).ok());
   Corvane& control = f.client.control();
   EXPECT_EQ(control.POP3host(), u"pop.test:995");
   EXPECT_EQ(control.SMTPhost(), u"smtp.test");
   EXPECT_EQ(control.POP3user(), u"j\u00C3\u00BCrgen");  // the bytes, as USER will send them
   EXPECT_EQ(control.Timeout(), 60);                       // clamped, not wrapped to 5
+  EXPECT_TRUE(control.StartTLS());
+  f.client.mime().subject("\xC3\xA9t\xC3\xA9");  // UTF-8 text read as such when sent as UTF-8
+  EXPECT_EQ(control.MimeSubject(), u"\u00E9t\u00E9");
+  EXPECT_EQ(f.client.mime().subject(), "\xC3\xA9t\xC3\xA9");
 
   const cpp::Settings out = f.client.settings();
   EXPECT_EQ(out.pop3.host, "pop.test");
@@ -102,10 +108,12 @@ TEST(Settings, GoToTheControlsPropertiesAndComeBack) {
   EXPECT_EQ(out.password, in.password);
   EXPECT_EQ(out.sender, "<>");
   EXPECT_TRUE(out.tls);
+  EXPECT_EQ(out.smtp_user + out.smtp_password + out.auth + out.charset, "anntokenXOAUTH2UTF-8");
 
   const cpp::Status refused = f.client.configure({.pop3 = {"h:99999999999", 0}});
   EXPECT_EQ(refused.error().kind, Error::Kind::Raised);
   EXPECT_EQ(refused.error().code, 6);
+  EXPECT_EQ(f.client.configure({.charset = "UTF-16"}).error().code, 380);
 }
 
 TEST(Errors, AReportedOneIsTheFirstOfTheCallAndCancelsTheBoxUnlessAsked) {

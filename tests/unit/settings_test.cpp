@@ -1,5 +1,5 @@
 // Connection settings: host:port puts, and saving and
-// loading the nine settings through a property bag and its byte form.
+// loading the settings through a property bag and its byte form.
 #include <gtest/gtest.h>
 
 #include "raises.h"
@@ -66,11 +66,18 @@ TEST(SavedSettings, EverySettingWithItsKeyTypeAndOrder) {
   s.control.SMTPsender(u"<ann@test>");
   s.control.Timeout(25);
   s.control.IsSecured(true);
+  s.control.SMTPuser(u"ann@test");
+  s.control.SMTPpassword(u"token");  // never saved
+  s.control.AuthMechanism(u"xoauth2");
+  s.control.StartTLS(true);
+  s.control.Charset(u"utf-8");
   RecordingBag bag;
   s.control.WriteProperties(bag);
   const Entries saved{{u"POP3host", u"pop.test"},     {u"POP3port", int32_t{1100}}, {u"POP3user", u"ann"},
                       {u"POP3password", u"secret"},   {u"SMTPhost", u"smtp.test"},  {u"SMTPport", int32_t{2525}},
-                      {u"SMTPsender", u"<ann@test>"}, {u"TimeOut", int16_t{25}},    {u"IsSecured", true}};
+                      {u"SMTPsender", u"<ann@test>"}, {u"TimeOut", int16_t{25}},    {u"IsSecured", true},
+                      {u"SMTPuser", u"ann@test"},     {u"AuthMechanism", u"XOAUTH2"}, {u"StartTLS", true},
+                      {u"Charset", u"UTF-8"}};
   EXPECT_EQ(bag.entries, saved);
 
   // Loaded by a new instance through the byte form: the same settings, read in
@@ -114,7 +121,8 @@ TEST(SavedSettings, LoadingGivesTheDefaultsConvertedValuesOrAClearError) {
       {{{u"TimeOut", u"-32768"}}, {},  // fits 16 bits, at the very edge
        {{ErrorNumber::InvalidPropertyValue, "Saved setting TimeOut: -32768 is not between 0 and 60"}}},
       {{{u"IsSecured", u"maybe"}}, {},
-       {{ErrorNumber::TypeMismatch, "Saved setting IsSecured: \"maybe\" is not a whole number"}}}};
+       {{ErrorNumber::TypeMismatch, "Saved setting IsSecured: \"maybe\" is not a whole number"}}},
+      {{{u"Charset", u"UTF-16"}}, {}, {{ErrorNumber::InvalidPropertyValue, "Charset: 'UTF-16' is not a value it takes"}}}};
   for (const auto& r : rows) {
     ScriptedControl s;
     s.control.SMTPhost(u"old:1");

@@ -249,6 +249,18 @@ void checkTypeLibrary(ITypeLib* library, const std::string& label) {
                      "0x60030042 method MimeContentAddFromFile(long, BSTR, [optional] BSTR) VARIANT",
                      "0x68030043 put MimeNotification(BSTR)",
                      "0x68030043 get MimeNotification() BSTR",
+                     "0x68030100 get SMTPuser() BSTR",
+                     "0x68030100 put SMTPuser(BSTR)",
+                     "0x68030101 get SMTPpassword() BSTR",
+                     "0x68030101 put SMTPpassword(BSTR)",
+                     "0x68030102 get AuthMechanism() BSTR",
+                     "0x68030102 put AuthMechanism(BSTR)",
+                     "0x68030103 get StartTLS() VARIANT_BOOL",
+                     "0x68030103 put StartTLS(VARIANT_BOOL)",
+                     "0x68030104 get Charset() BSTR",
+                     "0x68030104 put Charset(BSTR)",
+                     "0x60030100 method UniqueId(short*) BSTR",
+                     "0x60030101 method Top(short*, short*) BSTR",
                  });
   checkEvents(library, label);
   checkCoclass(library, CLSID_Corvane, label + "coclass Corvane", TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL,
