@@ -389,8 +389,8 @@ _ms_checks() {
   done
 }
 
-ms_users=(u1 u2 u3)
-ms_passwords=(p1 p2 p3)
+ms_users=(u1 u2 u3 u4)
+ms_passwords=(p1 p2 p3 p4)
 ms_oauth_user=o1  # logs in with a bearer token only
 
 # A fresh HS256 key where Dovecot looks it up (no "azp" or "kid" in the token: the
