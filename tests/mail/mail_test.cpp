@@ -212,6 +212,7 @@ TEST_P(MailServers, SubmissionWithAuthThenReadingByUniqueIdAndTop) {
   EXPECT_TRUE(control.POP3Logout());
   ASSERT_TRUE(control.POP3Login());
   EXPECT_EQ(control.UniqueId(first), id);  // the same id in the next session
+  control.POP3Logout();
   Empty();
   EXPECT_TRUE(events.errors.empty()) << events.Last();
 
