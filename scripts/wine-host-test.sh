@@ -10,4 +10,5 @@ wine_begin host
 wine_build corvane_contract
 wine_servers
 wine_checks contract 300 "$wine_bin/corvane_contract.exe" "$port_plain" "$port_tls" "$port_untrusted" \
-  "$port_wrongname" "$port_refused" "$port_tls11" "$port_expired"
+  "$port_wrongname" "$port_refused" "$port_tls11" "$port_expired" \
+  "$port_starttls" "$port_starttlswrong"

@@ -10,6 +10,7 @@ loopback_start() {  # folder program pid-file
   test_certificates "$1" || return 1
   "$2" "$1/ports" tls="$1/trusted.pem:$1/trusted.key" untrusted="$1/untrusted.pem:$1/untrusted.key" \
     wrongname="$1/wrongname.pem:$1/wrongname.key" expired="$1/expired.pem:$1/expired.key" tls11="$1/trusted.pem:$1/trusted.key:tls1.0" \
+    starttls="$1/trusted.pem:$1/trusted.key:starttls" starttlswrong="$1/wrongname.pem:$1/wrongname.key:starttls" \
     >"$1/servers.log" 2>&1 </dev/null &
   echo $! >"$3"
   for _ in $(seq 100); do
@@ -21,7 +22,7 @@ loopback_start() {  # folder program pid-file
 
 # Sets port_NAME for each server of folder/ports: port_plain, port_tls (trusted,
 # for localhost), port_untrusted, port_wrongname, port_expired, port_tls11 (trusted, TLS 1.0
-# only), port_sink, port_refused, port_transcript and port_select (see loopback_main.cpp).
+# only), port_starttls and port_starttlswrong (upgraded in place), port_sink, port_refused, port_transcript and port_select (see loopback_main.cpp).
 loopback_ports() {  # folder
   local name port
   while read -r name port; do printf -v "port_$name" %s "$port"; done <"$1/ports"

@@ -239,7 +239,8 @@ wine_script() {  # script
 # The test authority trusted inside the prefix, and the loopback servers
 # (corvane_loopback of tests/servers, built natively), started once per prefix.
 # Sets port_plain, port_tls (trusted, for localhost), port_untrusted,
-# port_wrongname, port_tls11 (trusted, TLS 1.0 only), port_sink, port_refused,
+# port_wrongname, port_tls11 (trusted, TLS 1.0 only), port_starttls and
+# port_starttlswrong (upgraded in place), port_sink, port_refused,
 # port_transcript and port_select (the protocol cases' server: see loopback_main.cpp),
 # and wine_servers_log, where the sink server reports what it got.
 # Schannel under Wine cannot match IP entries of a certificate: TLS clients

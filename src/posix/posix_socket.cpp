@@ -146,7 +146,30 @@ void PosixSocket::Connect(const std::u16string& host, int32_t port) {
 
 void PosixSocket::Close() { Disconnect(true); }
 
-void PosixSocket::StartTls() { Disconnect(true); }  // to be built: the in-place upgrade
+void PosixSocket::StartTls() {
+  if (state_ != kConnected || tls_) {
+    const bool secured = state_ == kConnected;
+    Disconnect(false);
+    FailLater(secured ? kInvalidArgument : kNotConnected,
+              secured ? "TLS upgrade failed: the connection is already secured (" + Endpoint() + ")"
+                      : std::string("TLS upgrade failed: not connected"));
+    return;
+  }
+  // Whatever came before our hello is clear text: what waits unread is dropped
+  // here (a lot of it is left to fail the handshake), anything later fails it.
+  received_.clear();
+  char drop[4096];
+  for (size_t dropped = 0; dropped < kMostReadPerPump;) {
+    const ssize_t n = recv(fd_, drop, sizeof drop, MSG_DONTWAIT);
+    if (n <= 0) break;
+    dropped += static_cast<size_t>(n);
+  }
+  // The next pump goes the way of a new connection's: the handshake, then kConnected.
+  tls_ = true;
+  state_ = kConnecting;
+  readMore_ = readWaitsForWrite_ = writeWaitsForRead_ = ending_ = false;
+  ++*connection_;  // the pump that called in here delivers nothing more of the clear text
+}
 
 void PosixSocket::SendData(const std::u16string& data) {
   if (state_ == kConnected || state_ == kResolving || state_ == kConnecting) {

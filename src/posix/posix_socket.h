@@ -2,9 +2,10 @@
 // The socket component of the POSIX host: TCP through non-blocking sockets,
 // implicit TLS through OpenSSL with certificate and host-name verification.
 //
-// Nothing touches the network outside the host's pump, except Close: Connect and
-// SendData only change what the next pump waits for, and every event (and every
-// byte received) comes from inside a pump.
+// Nothing touches the network outside the host's pump, except Close, and StartTls
+// dropping clear text that waits unread: Connect, StartTls and SendData only
+// change what the next pump waits for, and every event (and every byte received)
+// comes from inside a pump.
 //
 // When sent text is written and reported complete is the SendQueue's to decide.
 #include <sys/socket.h>
@@ -109,7 +110,7 @@ class PosixSocket final : public Socket, private Pollable {
 
   std::string host_;
   uint16_t port_ = 0;
-  bool tls_ = false;  // Secured when Connect was called
+  bool tls_ = false;  // Secured when Connect was called, or upgraded since
   std::shared_ptr<Lookup> lookup_;
   std::vector<Address> addresses_;
   size_t nextAddress_ = 0;

@@ -2,7 +2,8 @@
 // What every host and its socket promise the core, written once against Host and
 // Socket and run by each platform's driver against the loopback servers of
 // corvane_loopback (tests/servers): events only inside pumps and in order, text
-// byte for byte, the peer's close, failures, TLS, the timer and pumps that sleep.
+// byte for byte, the peer's close, failures, TLS and the upgrade to it, the timer
+// and pumps that sleep.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,7 +26,7 @@ using checks::narrow;
 
 // The servers' ports, in the order of the command line.
 struct Servers {
-  int plain, tls, untrusted, wrongName, refused, tls10, expired;
+  int plain, tls, untrusted, wrongName, refused, tls10, expired, upgrade, upgradeWrongName;
 };
 
 struct Platform {
@@ -44,7 +45,8 @@ inline void pumpFor(Host& host, double seconds) { pumpUntil(host, [] { return fa
 inline void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
 // What one socket raises, in order: one letter per event, E rror, D ata,
-// C losed, S ent (complete), P rogress. Each DataArrival takes the text at once.
+// C losed, S ent (complete), P rogress. Each DataArrival takes the text at once,
+// unless `take` is off.
 struct Recorder : SocketEvents {
   std::unique_ptr<Socket> socket;
   std::string order;
@@ -55,6 +57,7 @@ struct Recorder : SocketEvents {
   bool countsMatch = true, progressPositive = true;
   int32_t lastRemaining = -1;
   std::function<void()> onData;
+  bool take = true;
 
   explicit Recorder(Host& host) : socket(host.CreateSocket(*this)) {}
 
@@ -66,6 +69,7 @@ struct Recorder : SocketEvents {
   void DataArrival(int32_t count) override {
     order += 'D';
     stateAtData = socket->State();
+    if (!take) return;
     std::u16string got;
     socket->GetData(got);
     countsMatch = countsMatch && got.size() == static_cast<size_t>(count);
@@ -103,6 +107,12 @@ struct Recorder : SocketEvents {
   }
 };
 
+inline std::u16string everyByteValue(size_t size) {
+  std::u16string text;
+  while (text.size() < size) text += hostCharset().charOf(static_cast<uint8_t>(text.size() % 256));
+  return text;
+}
+
 // Connect, the echo, every byte value in a long transfer, the peer's close.
 inline void echoSession(Host& host, int port, bool secured) {
   const std::string kind = secured ? "TLS: " : "plain: ";
@@ -138,8 +148,7 @@ inline void echoSession(Host& host, int port, bool secured) {
         narrow(peer.text));
   peer.onData = nullptr;
 
-  std::u16string big;
-  while (big.size() < 300000) big += hostCharset().charOf(static_cast<uint8_t>(big.size() % 256));
+  const std::u16string big = everyByteValue(300000);
   peer.order.clear();
   const bool whole = peer.ask(host, big, big.size()) && peer.text == big;
   check(kind + "300000 characters of every byte value come back exactly", whole,
@@ -205,6 +214,69 @@ inline void tlsNames(Host& host, const Servers& servers, const Platform& platfor
         peer.connect(host, u"localhost", servers.tls, true) && peer.ask(host, u"POLITE\r\n", 12) &&
             peer.text == u"POLITE yes\r\n",
         narrow(peer.text) + peer.error());
+}
+
+// StartTls on a plain connection, once the server said "go ahead": the checks of
+// implicit TLS, and nothing received in clear text is handed over after it.
+inline void upgrades(Host& host, const Servers& servers) {
+  namespace e = socket_error;
+  struct Upgrade {
+    const char* what;
+    int port;
+    const char16_t* request;
+    int16_t error;  // 0: the upgrade succeeds
+  };
+  const Upgrade upgrades[] = {
+      {"an upgraded connection carries text both ways, whole", servers.upgrade, u"STARTTLS", 0},
+      {"clear text that came before the handshake, received or still unread, is never handed over", servers.upgrade,
+       u"STARTTLS INJECT", 0},
+      {"a server that answers the handshake in clear text fails it at once", servers.upgrade, u"STARTTLS PLAIN",
+       e::kTlsFailure},
+      {"the upgrade refuses a certificate for another name", servers.upgradeWrongName, u"STARTTLS",
+       e::kTlsHostnameMismatch},
+  };
+  const std::u16string big = everyByteValue(100000);
+  for (const Upgrade& u : upgrades) {
+    const std::string what = std::string("TLS upgrade: ") + u.what;
+    Recorder peer(host);
+    if (!peer.connect(host, u"localhost", u.port, false)) return check(what + ": connect", false, peer.error());
+    peer.take = false;  // the go-ahead stays unread
+    peer.socket->SendData(std::u16string(u.request) + u"\r\n");
+    pumpUntil(host, [&] { return peer.saw('D') || peer.saw('E'); }, 10);
+    sleepFor(0.3);  // what the server says next has arrived
+    peer.socket->StartTls();
+    std::u16string dropped;
+    peer.socket->GetData(dropped);
+    const bool upgrading = peer.socket->State() == Socket::kConnecting && dropped.empty();
+    peer.take = true;
+    peer.order.clear();
+    const double start = host.Now();
+    pumpUntil(host, [&] { return peer.socket->State() == Socket::kConnected || peer.saw('E'); }, 15);
+    if (u.error) {
+      check(what, upgrading && peer.order == "E" && peer.errorNumber == u.error && host.Now() - start < 5 &&
+                      peer.socket->State() == Socket::kClosed,
+            peer.order + " " + peer.error());
+      continue;
+    }
+    const bool echoed = peer.ask(host, big, big.size()) && peer.text == big && peer.ask(host, u"QUIT\r\n", 6);
+    pumpUntil(host, [&] { return peer.saw('C') || peer.saw('E'); }, 10);
+    check(what, upgrading && echoed && peer.text == u"QUIT\r\n" && peer.order.ends_with("DC"),
+          narrow(peer.text.substr(0, 40)) + " " + peer.order + " " + peer.error());
+  }
+  // Only a plain connection upgrades: otherwise SocketError, and State 0.
+  for (const bool secured : {false, true}) {
+    Recorder peer(host);
+    if (secured && !peer.connect(host, u"localhost", servers.tls, true))
+      return check("TLS upgrade: connect", false, peer.error());
+    peer.socket->StartTls();
+    const bool quiet = peer.order.empty() && peer.socket->State() == Socket::kClosed;
+    pumpUntil(host, [&] { return peer.saw('E'); }, 3);
+    check(std::string("TLS upgrade: StartTls on a ") + (secured ? "secured" : "closed") +
+              " socket fails from the next pump and closes it",
+          quiet && peer.order == "E" && peer.errorNumber == (secured ? e::kInvalidArgument : e::kNotConnected) &&
+              peer.socket->State() == Socket::kClosed,
+          peer.order + " " + peer.error());
+  }
 }
 
 // Each way a connection fails: SocketError from a pump with the right number, a
@@ -381,17 +453,20 @@ inline void pumpsAndTimers(Host& host, int port, const Platform& platform) {
 // A driver's main: the contract, then the platform's own checks.
 inline int run(int argc, char** argv, Host& host, const Platform& platform,
                const std::function<void(const Servers&)>& platformChecks) {
-  if (argc != 8) {
-    std::fputs("usage: corvane_contract <plain> <tls> <untrusted> <wrong name> <refused> <tls 1.0 only> <expired>\n",
+  if (argc != 10) {
+    std::fputs("usage: corvane_contract <plain> <tls> <untrusted> <wrong name> <refused> <tls 1.0 only> <expired> "
+               "<upgrade> <upgrade, wrong name>\n",
                stderr);
     return 2;
   }
-  const Servers servers{std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]),
-                        std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7])};
+  const Servers servers{std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                        std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8]),
+                        std::atoi(argv[9])};
   pumpsAndTimers(host, servers.plain, platform);
   echoSession(host, servers.plain, false);
   echoSession(host, servers.tls, true);
   tlsNames(host, servers, platform);
+  upgrades(host, servers);
   failures(host, servers, platform);
   lifetimes(host, servers.plain);
   nothingLeaks(host, servers, platform);

@@ -12,4 +12,5 @@ if ! loopback_start "$folder" "$2" "$folder/pid"; then
 fi
 loopback_ports "$folder"
 # shellcheck disable=SC2154  # the ports are set by loopback_ports
-SSL_CERT_FILE=$folder/ca.pem "$1" "$port_plain" "$port_tls" "$port_untrusted" "$port_wrongname" "$port_refused" "$port_tls11" "$port_expired"
+SSL_CERT_FILE=$folder/ca.pem "$1" "$port_plain" "$port_tls" "$port_untrusted" "$port_wrongname" "$port_refused" "$port_tls11" "$port_expired" \
+  "$port_starttls" "$port_starttlswrong"

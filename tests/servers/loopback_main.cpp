@@ -1,7 +1,8 @@
 // corvane_loopback: the loopback servers as a program, for the Wine suites.
-//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem[:tls1.0]]...
+//   corvane_loopback PORTS_FILE [NAME=CERT.pem:KEY.pem[:tls1.0|:starttls]]...
 // Listens on 127.0.0.1: a plain echo port, one TLS echo port per certificate, and
-// a sink port (":tls1.0": that TLS server speaks TLS 1.0 only). An echo connection gets back what it sends; a piece holding the line
+// a sink port (":tls1.0": that TLS server speaks TLS 1.0 only; ":starttls": its
+// connections begin in clear text, see UpgradeOnRequest). An echo connection gets back what it sends; a piece holding the line
 // "LATER" comes back after 0.3 s; after a line "QUIT" the server closes the
 // connection (TLS: with a close_notify); a piece that is the line "SNI" gets back
 // "SNI name", the host name the client sent (none: empty), and one holding the line
@@ -53,6 +54,29 @@ void EchoUntilQuit(ServerConnection& connection) {
     if (tail == "QUIT\r\n") return;
   }
   lastClosePolite = connection.ClientSentCloseNotify();
+}
+
+// The line "STARTTLS" gets "go ahead", then the handshake and the echo;
+// "STARTTLS INJECT" gets, 0.1 s after the go-ahead, more clear text before the
+// handshake; "STARTTLS PLAIN" gets clear text in answer to the client's hello.
+void UpgradeOnRequest(ServerConnection& connection) {
+  std::string line;
+  while (!line.ends_with("\r\n")) {
+    const std::string data = connection.Read();
+    if (data.empty()) return;
+    line += data;
+  }
+  if (!line.starts_with("STARTTLS") || !connection.Write("go ahead\r\n")) return;
+  if (line == "STARTTLS PLAIN\r\n") {
+    connection.Read();
+    connection.Write("+OK hello\r\n");
+    return Silent(connection);
+  }
+  if (line == "STARTTLS INJECT\r\n") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    connection.Write("INJECTED\r\n");
+  }
+  if (connection.StartTls()) EchoUntilQuit(connection);
 }
 
 void Sink(ServerConnection& connection) {
@@ -250,10 +274,10 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::string key = entry.substr(colon + 1);
-    const bool old = key.ends_with(":tls1.0");
-    if (old) key.resize(key.size() - 7);
+    const bool old = key.ends_with(":tls1.0"), upgrade = key.ends_with(":starttls");
+    if (old || upgrade) key.resize(key.rfind(':'));
     const Identity identity{entry.substr(equals + 1, colon - equals - 1), key};
-    servers.emplace_back(EchoUntilQuit, &identity, old);
+    servers.emplace_back(upgrade ? UpgradeOnRequest : EchoUntilQuit, &identity, old, upgrade);
     ports << entry.substr(0, equals) << " " << servers.back().Port() << "\n";
   }
   servers.emplace_back(Sink);

@@ -48,7 +48,7 @@ SSL_CTX* ServerContext(const Identity& identity) {
 
 std::string ServerConnection::Read() {
   char buffer[16384];
-  if (ssl_) {
+  if (ssl_ && !clear_) {
     const int n = SSL_read(ssl_, buffer, sizeof buffer);
     return n > 0 ? std::string(buffer, n) : std::string();
   }
@@ -60,13 +60,13 @@ std::string ServerConnection::Read() {
 
 bool ServerConnection::Readable(int milliseconds) const {
   pollfd wanted{fd_, POLLIN, 0};
-  return (ssl_ && SSL_pending(ssl_) > 0) || poll(&wanted, 1, milliseconds) > 0;
+  return (ssl_ && !clear_ && SSL_pending(ssl_) > 0) || poll(&wanted, 1, milliseconds) > 0;
 }
 
 bool ServerConnection::Write(std::string_view bytes, bool beneathTls) {
   while (!bytes.empty()) {
     ssize_t n;
-    if (ssl_ && !beneathTls) {
+    if (ssl_ && !clear_ && !beneathTls) {
       n = SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
     } else {
       do n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -76,6 +76,11 @@ bool ServerConnection::Write(std::string_view bytes, bool beneathTls) {
     bytes.remove_prefix(n);
   }
   return true;
+}
+
+bool ServerConnection::StartTls() {
+  clear_ = false;
+  return ssl_ && SSL_accept(ssl_) == 1;
 }
 
 void ServerConnection::Reset() {
@@ -93,8 +98,8 @@ bool ServerConnection::ClientSentCloseNotify() const {
   return ssl_ && (SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN) != 0;
 }
 
-LoopbackServer::LoopbackServer(Behaviour behaviour, const Identity* tls, bool tls10Only)
-    : behaviour_(std::move(behaviour)) {
+LoopbackServer::LoopbackServer(Behaviour behaviour, const Identity* tls, bool tls10Only, bool startPlain)
+    : behaviour_(std::move(behaviour)), startPlain_(startPlain) {
   // A client that goes away must not end the test process.
   struct sigaction current {};
   if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) std::signal(SIGPIPE, SIG_IGN);
@@ -145,13 +150,13 @@ void LoopbackServer::Serve(int fd) {
   bool ready = true;
   if (tls_) {
     ssl = SSL_new(tls_);
-    ready = ssl && SSL_set_fd(ssl, fd) == 1 && SSL_accept(ssl) == 1;
+    ready = ssl && SSL_set_fd(ssl, fd) == 1 && (startPlain_ || SSL_accept(ssl) == 1);
   }
   if (ready) {
     ++served_;
-    ServerConnection connection(fd, ssl);
+    ServerConnection connection(fd, ssl, startPlain_);
     behaviour_(connection);
-    if (ssl && !connection.WasReset()) SSL_shutdown(ssl);
+    if (ssl && !connection.WasReset() && SSL_is_init_finished(ssl)) SSL_shutdown(ssl);
   }
   SSL_free(ssl);
   // Closed under the lock, so the destructor never shuts down a reused number.

@@ -27,7 +27,8 @@ struct Identity {
 // The server's end of one connection. Reads and writes block.
 class ServerConnection {
  public:
-  ServerConnection(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
+  // `clear`: TLS begins only with StartTls.
+  ServerConnection(int fd, SSL* ssl, bool clear = false) : fd_(fd), ssl_(ssl), clear_(clear) {}
 
   // Whatever arrives next; empty at the end of the stream or on an error.
   std::string Read();
@@ -35,6 +36,8 @@ class ServerConnection {
   bool Readable(int milliseconds) const;
   // `beneathTls`: on a TLS connection the bytes go out as they are, not as records.
   bool Write(std::string_view bytes, bool beneathTls = false);
+  // The handshake, on a connection that began in clear text.
+  bool StartTls();
   // The connection ends with a TCP reset instead of an orderly close when the
   // behaviour returns.
   void Reset();
@@ -48,6 +51,7 @@ class ServerConnection {
  private:
   int fd_;
   SSL* ssl_;
+  bool clear_;
   bool reset_ = false;
 };
 
@@ -56,7 +60,9 @@ using Behaviour = std::function<void(ServerConnection&)>;
 class LoopbackServer {
  public:
   // `tls` null: plain TCP. `tls10Only`: the server speaks TLS 1.0 and nothing newer.
-  explicit LoopbackServer(Behaviour behaviour, const Identity* tls = nullptr, bool tls10Only = false);
+  // `startPlain`: connections begin in clear text; the behaviour starts TLS.
+  explicit LoopbackServer(Behaviour behaviour, const Identity* tls = nullptr, bool tls10Only = false,
+                          bool startPlain = false);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -71,6 +77,7 @@ class LoopbackServer {
 
   Behaviour behaviour_;
   SSL_CTX* tls_ = nullptr;
+  bool startPlain_;
   int listenFd_ = -1;
   int wakeFds_[2] = {-1, -1};
   uint16_t port_ = 0;

@@ -72,6 +72,14 @@ bool olderVersionChosen(std::string_view record) {
   return serverHello || versionAlert;
 }
 
+// Whether `bytes` begin as a TLS record does: a known content type, then major
+// version 3. Schannel under Wine takes any five bytes for a record header and
+// waits for as much as they say, so clear text would hang the handshake.
+bool startsLikeRecord(std::string_view bytes) {
+  const auto at = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 3u; };
+  return at(0) >= 20 && at(0) <= 23 && at(1) == 3;
+}
+
 SecBuffer buffer(unsigned long type, void* data = nullptr, size_t size = 0) {
   return SecBuffer{static_cast<unsigned long>(size), type, data};
 }
@@ -125,6 +133,7 @@ std::string TlsChannel::start() {
 TlsChannel::Status TlsChannel::handshake(std::string& incoming, std::string& outgoing) {
   // Schannel asks again at most once for a client certificate, which it has none of.
   for (int credentialRequests = 0; !incoming.empty();) {
+    if (!startsLikeRecord(incoming)) fail(SEC_E_ILLEGAL_MESSAGE, reasonOf(SEC_E_ILLEGAL_MESSAGE, serverName_));
     SecBuffer in[2] = {buffer(SECBUFFER_TOKEN, incoming.data(), incoming.size()), buffer(SECBUFFER_EMPTY)};
     SecBufferDesc input{SECBUFFER_VERSION, 2, in};
     const SECURITY_STATUS status = initialize(&input, outgoing);

@@ -228,6 +228,9 @@ void WinsockSocket::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       case kPostedFlush: flushPosted_ = false; return flush();
       case kComplete: return completeIfReady();
       case kReportErrors: return reportDeferredErrors();
+      case kUpgrade:  // unless a Close, or a Close and a Connect, came first
+        if (state_ == kConnecting && !tls_ && !lookup_) beginTls();
+        return;
     }
     return;
   }
@@ -278,6 +281,10 @@ void WinsockSocket::connected() {
     state_ = kConnected;
     return flush();
   }
+  beginTls();
+}
+
+void WinsockSocket::beginTls() {
   try {
     tls_ = std::make_unique<TlsChannel>(host_);
     sendQueue_.Stage(tls_->start());
@@ -417,7 +424,26 @@ void WinsockSocket::GetData(std::u16string& data) {
   received_.clear();
 }
 
-void WinsockSocket::StartTls() { release(); }  // to be built: the in-place upgrade
+void WinsockSocket::StartTls() {
+  if (state_ != kConnected || tls_) {
+    const bool secured = state_ == kConnected;
+    release();
+    return deferError(secured ? WSAEINVAL : WSAENOTCONN,
+                      secured ? L"Upgrading the connection to " + peer() + L" to TLS failed: it is already secured"
+                              : L"Upgrading to TLS failed: the socket is not connected");
+  }
+  // Whatever came before our hello is clear text: what waits unread is dropped
+  // here (beyond a limit it is left to fail the handshake), anything later fails it.
+  received_.clear();
+  for (int dropped = 0; dropped < kReceiveChunk;) {
+    const int got = recv(socket_, inbox(), kReceiveChunk - dropped, 0);
+    if (got <= 0) break;
+    dropped += got;
+  }
+  // The hello goes out from the next pump; what is queued waits for the handshake.
+  state_ = kConnecting;
+  schedule(kUpgrade);
+}
 
 void WinsockSocket::Close() {
   if (state_ == kClosed) return;

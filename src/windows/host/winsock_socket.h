@@ -49,12 +49,14 @@ class WinsockSocket final : public Socket, MessageTarget {
 
  private:
   struct Lookup;
-  enum Task : LPARAM { kLookedUp = 1, kFlush, kPostedFlush, kComplete, kReportErrors };
+  enum Task : LPARAM { kLookedUp = 1, kFlush, kPostedFlush, kComplete, kReportErrors, kUpgrade };
 
   void schedule(Task task);
   void lookedUp();
   void connectNext(int lastError);
   void connected();
+  // The handshake, on a new connection or an upgraded one.
+  void beginTls();
   void receive();
   char* inbox();  // made on first use
   void accept(std::string_view bytes);
