@@ -10,7 +10,7 @@
 Option Explicit
 
 Const ForReading = 1, ForAppending = 8
-Dim args, c, fso, seen, file, n, id, text, fresh, count, line
+Dim args, c, fso, seen, file, n, id, text, fresh, count, line, lines
 Set args = WScript.Arguments
 
 Sub Finish(passed, what)
@@ -53,8 +53,9 @@ For n = 1 To count
   If Not seen.Exists(id) Then
     text = c.Top(CInt(n), 0)            ' the status line and the headers alone
     If text = "" Then Finish False, "the headers of message " & n & " could not be read"
-    WScript.Echo "new: " & id & "  " & Split(text, vbCrLf)(0)
-    For Each line In Split(text, vbCrLf)
+    lines = Split(text, vbCrLf)
+    WScript.Echo "new: " & id & "  " & lines(0)
+    For Each line In lines
       If LCase(Left(line, 8)) = "subject:" Then WScript.Echo "  " & line
     Next
     file.WriteLine id
