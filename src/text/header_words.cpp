@@ -82,7 +82,7 @@ std::u16string AddressWords(std::u16string_view value, size_t lead) {
     } else {
       out += piece.substr(0, first);
       if (IsAscii(name)) {
-        out += u"\"" + ReplaceAll(ReplaceAll(name, u"\\", u"\\\\"), u"\"", u"\\\"") + u"\"";
+        out.append(1, u'"').append(ReplaceAll(ReplaceAll(name, u"\\", u"\\\\"), u"\"", u"\\\"")).append(1, u'"');
         out += piece.substr(nameEnd);
       } else {
         const std::u16string plain =
@@ -115,8 +115,9 @@ std::u16string ExtendedParameter(std::u16string_view attribute, std::u16string_v
     size_t end = std::min(start + width, escaped.size());
     // Never cut an escape ("%XX") short.
     if (end < escaped.size()) end -= escaped[end - 1] == u'%' ? 1 : escaped[end - 2] == u'%' ? 2 : 0;
-    if (n != 0) out += u";" + std::u16string(kFold);
-    out += name + u"*" + DecimalText(n) + u"*=" + (n == 0 ? std::u16string(label) : u"") + escaped.substr(start, end - start);
+    if (n != 0) out.append(1, u';').append(kFold);
+    out.append(name).append(1, u'*').append(DecimalText(n)).append(u"*=").append(n == 0 ? label : u"");
+    out.append(escaped, start, end - start);
     start = end;
   }
   return out;
