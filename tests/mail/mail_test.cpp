@@ -156,7 +156,7 @@ TEST_P(MailServers, SmtpDeliversToEveryRecipientAndPop3ReadsItBack) {
 }
 
 // A retrieved message as the standard library's reader sees it, one line each:
-// Subject, the display names of From and To, then every part's type, file name and
+// Subject, the display name of From, then every part's type, file name and
 // content (text with "\n" shown as "\\n", other parts in hexadecimal).
 std::string AsRead(const std::u16string& retrieved) {
   if (retrieved.empty()) return "(nothing arrived)";
@@ -164,8 +164,7 @@ std::string AsRead(const std::u16string& retrieved) {
   std::ofstream(file, std::ios::binary) << hostCharset().toBytes(retrieved.substr(retrieved.find(u"\r\n") + 2));
   std::ofstream(script) << R"(import email, email.policy, sys
 m = email.message_from_binary_file(open(sys.argv[1], "rb"), policy=email.policy.default)
-name = lambda h: m[h].addresses[0].display_name if m[h] else ""
-out = [str(m["Subject"]), name("From"), name("To")]
+out = [str(m["Subject"]), m["From"].addresses[0].display_name if m["From"] else ""]
 for p in m.walk():
     if not p.is_multipart():
         c = p.get_content()
@@ -203,9 +202,9 @@ TEST_P(MailServers, Utf8TextReadsBackAsItWasSet) {
   EXPECT_TRUE(control.Send(recipient, subject, cc, mail));
   EXPECT_TRUE(control.SMTPLogout());
   EXPECT_EQ(AsRead(Await(mark + u"-mime")),
-            Utf8(text + u"mime\n" + name + u"\n\ntext/plain||" + text + mark + u"-mime\\n\napplication/octet-stream|" +
+            Utf8(text + u"mime\n" + name + u"\ntext/plain||" + text + mark + u"-mime\\n\napplication/octet-stream|" +
                  fileName + u"|0080c3ff0d0a2e"));
-  EXPECT_EQ(AsRead(Await(mark + u"-send")), Utf8(text + u"send\n\n\ntext/plain||" + text + mark + u"-send\\n"));
+  EXPECT_EQ(AsRead(Await(mark + u"-send")), Utf8(text + u"send\n\ntext/plain||" + text + mark + u"-send\\n"));
   EXPECT_TRUE(events.errors.empty());
 }
 

@@ -38,15 +38,6 @@ TEST(Utf8, EncodesEachRangeAtItsEdges) {
   }
 }
 
-// UTF-8 passes through the host's set only when each byte comes back as itself.
-TEST(HostCharset, CarriesEveryByteOnlyWhenEachByteRoundTrips) {
-  EXPECT_TRUE(ByteCharset::latin1().carriesEveryByte());
-  for (const bool lossy : {false, true}) {
-    testing_support::WindowsLikeHostCharset host(lossy);
-    EXPECT_EQ(hostCharset().carriesEveryByte(), !lossy);
-  }
-}
-
 // One encoded word of `text`'s UTF-8.
 std::u16string Word(std::u16string_view text) {
   const std::string bytes = Utf8(text);
