@@ -106,18 +106,13 @@ class WritingSink {
   char16_t* out_;
 };
 
-bool IsTextType(std::u16string_view type) {
-  if (type.size() < 5) return false;
-  std::u16string lower(type.substr(0, 5));
-  for (char16_t& c : lower) c = c >= u'A' && c <= u'Z' ? c + 32 : c;
-  return lower == u"text/";
+// Letters compared without regard to case, as MIME names are.
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+  return std::ranges::equal(a, b, [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
 }
 
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return (x >= u'A' && x <= u'Z' ? x + 32 : x) == (y >= u'A' && y <= u'Z' ? y + 32 : y);
-         });
-}
+bool IsTextType(std::u16string_view type) { return SameName(type.substr(0, 5), u"text/"); }
 
 // A part's type as sent in UTF-8: a text type's charset says UTF-8 (added when it
 // names none), and a file name that is not ASCII becomes an extended parameter.
