@@ -174,7 +174,8 @@ void Mime::write(Sink& sink, const Wording& wording) const {
     const std::u16string utf8Type = wording.utf8 ? Utf8Type(record.type) : std::u16string();
     // Text as UTF-8; as base64 where the host's set can't carry its bytes.
     const bool utf8 = wording.utf8 && IsTextType(record.type);
-    const bool recoded = utf8 && record.encoding == u"8bit" && !hostCharset().carriesEveryByte() && !IsAscii(record.data);
+    const bool recoded =
+        utf8 && record.encoding == u"8bit" && !hostCharset().carriesEveryByte() && !IsAscii(record.data);
     line(to, u"--", kBoundary);
     line(to, u"Content-Type: ", wording.utf8 ? utf8Type : record.type);
     line(to, u"Content-Transfer-Encoding: ", recoded ? u"base64" : record.encoding);

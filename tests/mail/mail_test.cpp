@@ -188,7 +188,8 @@ TEST_P(MailServers, Utf8TextReadsBackAsItWasSet) {
   control.Charset(u"UTF-8");
   control.SMTPsender(Text("<sender@" + env["MAIL_DOMAIN"] + ">"));
   const std::u16string mark = GetParam() ? u"utf8-tls" : u"utf8-plain", text = u"Gr\u00FC\u00DFe \u20AC \U0001D11E ";
-  const std::u16string name = u"J\u00F6rg \"\U0001D11E\" M\u00FCller", fileName = text + text + text + u"\u00E9t\u00E9.bin";
+  const std::u16string name = u"J\u00F6rg \"\U0001D11E\" M\u00FCller";
+  const std::u16string fileName = text + text + text + u"\u00E9t\u00E9.bin";
   const std::string path = testing::TempDir() + "corvane-attachment", bytes("\0\x80\xC3\xFF\r\n.", 7);
   std::ofstream(path, std::ios::binary) << bytes;
   control.MimeFrom(name + u" <sender@" + Text(env["MAIL_DOMAIN"]) + u">");

@@ -125,22 +125,28 @@ TEST(GenerateMime, MessageOfEachComposition) {
        [&](Mime& m) {
          m.Too(u"J\u00F6rg <j@x>, Dev <d@x>"), m.From(u"Dev <d@x>"), m.Subject(u"Gr\u00FC\u00DFe \u20AC");
          m.ContentAdd(1, u"\u00E9\u20AC\U0001D11E\r\n.x"), m.ContentAdd(2, data), m.ContentEncoding(2, u"base64");
-         m.ContentType(2, u"application/octet-stream; name=\"\u20AC.bin\""), m.ContentType(3, u"TEXT/html; Charset=\"ISO-8859-1\"");
-         m.ContentAdd(3, u"\u00FC"), m.ContentType(5, u"text/x"), m.ContentEncoding(5, u"base64"), m.ContentAdd(5, u"\u00E9");
-         m.ContentEncoding(5, u"base64");
+         m.ContentType(2, u"application/octet-stream; name=\"\u20AC.bin\"; Filename=\u00E9");
+         m.ContentType(3, u"TEXT/html; Charset=\"ISO-8859-1\""), m.ContentAdd(3, u"\u00FC");
+         m.ContentType(5, u"text/x"), m.ContentAdd(5, u"\u00E9"), m.ContentEncoding(5, u"base64");
        },
        5,
        u"To: =?UTF-8?B?SsO2cmc=?= <j@x>, Dev <d@x>\r\nFrom: Dev <d@x>\r\nSubject: =?UTF-8?B?R3LDvMOfZSDigqw=?=\r\n" +
-           head.substr(25) + Part(u"text/plain; charset=UTF-8; format=flowed", u"8bit", u"\u00C3\u00A9\u00E2\u0082\u00AC\u00F0\u009D\u0084\u009E\r\n.x") +
-           Part(u"application/octet-stream;\r\n name*=UTF-8''%E2%82%AC.bin", u"base64", base64) +
-           Part(u"TEXT/html; Charset=UTF-8", u"8bit", u"\u00C3\u00BC") + gap + Part(u"text/x; charset=UTF-8", u"base64", u"w6k=") + end,
+           head.substr(25) +
+           Part(u"text/plain; charset=UTF-8; format=flowed", u"8bit",
+                u"\u00C3\u00A9\u00E2\u0082\u00AC\u00F0\u009D\u0084\u009E\r\n.x") +
+           Part(u"application/octet-stream;\r\n name*=UTF-8''%E2%82%AC.bin;\r\n Filename*=UTF-8''%C3%A9", u"base64", base64) +
+           Part(u"TEXT/html; Charset=UTF-8", u"8bit", u"\u00C3\u00BC") + gap +
+           Part(u"text/x; charset=UTF-8", u"base64", u"w6k=") + end,
        "", true}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     Mime mime;
     r.fill(mime);
     std::u16string text = u"kept", again;
-    const Raised raised = RaisedBy([&] { EXPECT_EQ(mime.GenerateMime(text, r.utf8), -1); mime.GenerateMime(again, r.utf8); });
+    const Raised raised = RaisedBy([&] {
+      EXPECT_EQ(mime.GenerateMime(text, r.utf8), -1);
+      mime.GenerateMime(again, r.utf8);
+    });
     const Raised refused = std::pair{ErrorNumber::InvalidArgument, r.refused};
     EXPECT_EQ(raised, r.refused.empty() ? Raised() : refused);
     EXPECT_EQ(text, r.message);
