@@ -5,6 +5,7 @@
 #include "control/errors.h"
 #include "mime/base64.h"
 #include "text/charset.h"
+#include "text/header_words.h"
 
 namespace corvane {
 
@@ -56,6 +57,8 @@ class MeasuringSink {
  public:
   void text(std::u16string_view s) { add(s.size()); }
   void base64(std::u16string_view data) { add(Base64Length(data.size())); }
+  void utf8(std::u16string_view text) { add(Utf8Length(text)); }
+  void utf8Base64(std::u16string_view text) { add(Base64Length(Utf8Length(text))); }
   // `count` times what `write` writes, measured once.
   template <class Write>
   void repeat(size_t count, Write write) {
@@ -84,6 +87,16 @@ class WritingSink {
     EncodeBase64Text(data, out_);
     out_ += Base64Length(data.size());
   }
+  void utf8(std::u16string_view text) {
+    const std::string bytes = Utf8(text);
+    hostCharset().fromBytes(bytes, out_);
+    out_ += bytes.size();
+  }
+  void utf8Base64(std::u16string_view text) {
+    const std::string bytes = Utf8(text);
+    EncodeBase64Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out_);
+    out_ += Base64Length(bytes.size());
+  }
   template <class Write>
   void repeat(size_t count, Write write) {
     while (count-- != 0) write(*this);
@@ -93,19 +106,63 @@ class WritingSink {
   char16_t* out_;
 };
 
+// Letters compared without regard to case, as MIME names are.
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+  return std::ranges::equal(a, b, [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+}
+
+bool IsTextType(std::u16string_view type) { return SameName(type.substr(0, 5), u"text/"); }
+
+// A part's type as sent in UTF-8: a text type's charset says UTF-8 (added when it
+// names none), and a file name that is not ASCII becomes an extended parameter.
+std::u16string Utf8Type(std::u16string_view type) {
+  const bool text = IsTextType(type);
+  std::u16string out;
+  bool labelled = false;
+  for (size_t start = 0, end; start <= type.size(); start = end + 1) {
+    // The next ";" outside a quoted string ends the parameter.
+    bool inQuotes = false;
+    for (end = start; end < type.size() && (inQuotes || type[end] != u';'); ++end) {
+      if (type[end] == u'"') inQuotes = !inQuotes;
+      else if (type[end] == u'\\' && inQuotes) ++end;
+    }
+    end = std::min(end, type.size());
+    const std::u16string_view piece = type.substr(start, end - start);
+    const size_t first = std::min(piece.find_first_not_of(u" \t"), piece.size()), eq = piece.find(u'=');
+    const std::u16string_view attribute = eq == piece.npos || start == 0 ? u"" : piece.substr(first, eq - first);
+    std::u16string value(eq == piece.npos ? u"" : piece.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
+      value = ReplaceAll(ReplaceAll(value.substr(1, value.size() - 2), u"\\\"", u"\""), u"\\\\", u"\\");
+    if (start != 0) out += u';';
+    if (text && SameName(attribute, u"charset")) {
+      out += piece.substr(0, eq + 1);
+      out += u"UTF-8";
+      labelled = true;
+    } else if ((SameName(attribute, u"name") || SameName(attribute, u"filename")) && !IsAscii(value)) {
+      out += u"\r\n ";
+      out += ExtendedParameter(attribute, value);
+    } else {
+      out += piece;
+    }
+  }
+  if (text && !labelled) out += u"; charset=UTF-8";
+  return out;
+}
+
 }  // namespace
 
 template <class Sink>
-void Mime::write(Sink& sink) const {
+void Mime::write(Sink& sink, const Wording& wording) const {
   auto line = [](auto& to, std::u16string_view label, std::u16string_view value) {
     to.text(label);
     to.text(value);
     to.text(kCrLf);
   };
-  line(sink, u"To: ", too_);
-  line(sink, u"From: ", from_);
-  line(sink, u"Subject: ", subject_);
-  if (!notification_.empty()) line(sink, u"Disposition-Notification-To: ", notification_);
+  line(sink, u"To: ", wording.too);
+  line(sink, u"From: ", wording.from);
+  line(sink, u"Subject: ", wording.subject);
+  if (!notification_.empty()) line(sink, u"Disposition-Notification-To: ", wording.notification);
   line(sink, u"MIME-Version: 1.0", u"");
   line(sink, u"Content-Type: multipart/mixed;", u"");
   sink.text(u" boundary=\"");
@@ -114,14 +171,19 @@ void Mime::write(Sink& sink) const {
   line(sink, u"This is a multi-part message in MIME format.", u"");
   // Ids 1 to N in order; ids that never held a value are written as empty parts.
   auto writePart = [&](auto& to, const ContentPart& record) {
+    const std::u16string utf8Type = wording.utf8 ? Utf8Type(record.type) : std::u16string();
+    // Text as UTF-8; as base64 where the host's set can't carry its bytes.
+    const bool utf8 = wording.utf8 && IsTextType(record.type);
+    const bool recoded =
+        utf8 && record.encoding == u"8bit" && !hostCharset().carriesEveryByte() && !IsAscii(record.data);
     line(to, u"--", kBoundary);
-    line(to, u"Content-Type: ", record.type);
-    line(to, u"Content-Transfer-Encoding: ", record.encoding);
+    line(to, u"Content-Type: ", wording.utf8 ? utf8Type : record.type);
+    line(to, u"Content-Transfer-Encoding: ", recoded ? u"base64" : record.encoding);
     to.text(kCrLf);
-    if (record.encoding == u"base64") {
-      to.base64(record.data);
+    if (record.encoding == u"base64" || recoded) {
+      utf8 ? to.utf8Base64(record.data) : to.base64(record.data);
     } else if (record.encoding == u"8bit") {
-      to.text(record.data);
+      utf8 ? to.utf8(record.data) : to.text(record.data);
     }
     to.text(u"\r\n\r\n");
   };
@@ -152,16 +214,23 @@ std::optional<Mime::NamedValue> Mime::UnwritableValue() const {
   return std::nullopt;
 }
 
-int16_t Mime::GenerateMime(std::u16string& result) const {
+int16_t Mime::GenerateMime(std::u16string& result, bool utf8) const {
   if (const std::optional<NamedValue> bad = UnwritableValue())
     throw AutomationError(ErrorNumber::InvalidArgument, Utf8(*LineBreakRefusal(bad->what, bad->value, u"was not written")));
+  std::u16string encoded[4];
+  if (utf8) {
+    encoded[0] = AddressWords(too_, 4), encoded[1] = AddressWords(from_, 6), encoded[2] = HeaderWords(subject_, 9);
+    encoded[3] = AddressWords(notification_, 29);
+  }
+  const Wording wording = utf8 ? Wording{encoded[0], encoded[1], encoded[2], encoded[3], true}
+                               : Wording{too_, from_, subject_, notification_, false};
   MeasuringSink measure;
-  write(measure);
+  write(measure, wording);
   result.clear();
   result.shrink_to_fit();  // let go of an earlier message before making the new one
   result.resize(measure.length());
   WritingSink writer(result.data());
-  write(writer);
+  write(writer, wording);
   return -1;
 }
 

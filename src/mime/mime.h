@@ -49,7 +49,12 @@ class Mime {
   // when the message would exceed what one string can carry, and invalid argument
   // for a header value that holds CR, LF or NUL (UnwritableValue): `result` is
   // left as it was.
-  int16_t GenerateMime(std::u16string& result) const;
+  int16_t GenerateMime(std::u16string& result) const { return GenerateMime(result, false); }
+  // With `utf8`, text goes as UTF-8 (one character per byte in the host's set):
+  // Subject and display names as encoded words, text parts' bodies, their types
+  // labelled charset=UTF-8, and non-ASCII file names (name=, filename=) as
+  // extended parameters. Other parts keep their bytes.
+  int16_t GenerateMime(std::u16string& result, bool utf8) const;
 
   // The first value that GenerateMime would write into a header line and that
   // holds CR, LF or NUL (HoldsLineBreak), named as its header ("Subject",
@@ -74,9 +79,14 @@ class Mime {
   // Grows the table to `id` and gives its record; never called with id < 0.
   ContentPart& part(int32_t id);
   const ContentPart* find(int32_t id) const;
+  // The header values as written, and whether text goes as UTF-8.
+  struct Wording {
+    std::u16string_view too, from, subject, notification;
+    bool utf8;
+  };
   // Lays out the message; the same walk first measures it, then writes it.
   template <class Sink>
-  void write(Sink& sink) const;
+  void write(Sink& sink, const Wording& wording) const;
 
   std::u16string subject_, from_, too_, notification_, cc_;
   int32_t count_ = 0;

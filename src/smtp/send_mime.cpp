@@ -36,7 +36,7 @@ int16_t Corvane::SendMime() {
   const std::optional<Mime::NamedValue> bad = mimeObj_->UnwritableValue();
   if (bad && RefuseLineBreak(bad->what, bad->value)) return 0;
   std::u16string message;
-  if (mimeObj_->GenerateMime(message) != -1) {
+  if (mimeObj_->GenerateMime(message, SendsUtf8()) != -1) {
     mimeObj_->Clear();
     return 0;
   }

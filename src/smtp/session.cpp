@@ -4,6 +4,9 @@
 #include <optional>
 
 #include "control/corvane.h"
+#include "mime/base64.h"
+#include "text/charset.h"
+#include "text/header_words.h"
 
 namespace corvane {
 
@@ -33,6 +36,24 @@ bool HoldsWord(std::u16string_view words, std::u16string_view word) {
     if (std::ranges::equal(words.substr(start, end - start), word, {}, AsciiUpper, AsciiUpper)) return true;
   }
   return false;
+}
+
+// What goes after the Subject when the mail is sent as UTF-8: the lines that say
+// so, then `mail` as its UTF-8 bytes, one character each in the host's set. Where
+// that set can't carry every byte the text after the caller's own header lines
+// (those up to the first blank line) goes as base64.
+std::u16string Utf8Mail(const std::u16string& mail) {
+  const ByteCharset& host = hostCharset();
+  std::u16string out = u"MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: ";
+  if (host.carriesEveryByte() || IsAscii(mail)) return out + u"8bit\r\n" + host.fromBytes(Utf8(mail));
+  const size_t blank = mail.starts_with(u"\r\n") ? 0 : mail.find(u"\r\n\r\n");
+  const size_t body = blank == mail.npos ? 0 : blank + (blank == 0 ? 2 : 4);
+  const std::string bytes = Utf8(std::u16string_view(mail).substr(body));
+  out += u"base64\r\n" + host.fromBytes(Utf8(mail.substr(0, body == 0 ? 0 : body - 2))) + u"\r\n";
+  const size_t head = out.size();
+  out.resize(head + Base64Length(bytes.size()));
+  EncodeBase64Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out.data() + head);
+  return out;
 }
 
 }  // namespace
@@ -107,9 +128,9 @@ bool Corvane::Send(std::u16string& Recipient, std::u16string& Subject, std::u16s
     if (!dialogue_.Ask(u"RCPT TO: " + recipient, u"250")) return false;
   // The Subject line goes out right behind DATA, before the go-ahead is seen.
   dialogue_.Say(u"DATA" + dialogue_.LineEnd(), false);
-  dialogue_.Say(u"Subject: " + Subject + dialogue_.LineEnd(), false);
+  dialogue_.Say(u"Subject: " + (SendsUtf8() ? HeaderWords(Subject, 9) : Subject) + dialogue_.LineEnd(), false);
   if (!dialogue_.Await(u"354")) return false;
-  return SendBody(mail);
+  return SendBody(SendsUtf8() ? Utf8Mail(mail) : mail);
 }
 
 bool Corvane::SendBody(const std::u16string& body) {

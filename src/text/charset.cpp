@@ -23,6 +23,8 @@ ByteCharset::ByteCharset(const std::array<char16_t, 256>& charOfByte, uint8_t su
     return true;
   };
   same_ = sameBelow(256) ? 256 : sameBelow(128) ? 128 : 0;
+  carriesEveryByte_ = true;
+  for (int b = 0; b < 256; ++b) carriesEveryByte_ = carriesEveryByte_ && byteOf_[charOf_[b]] == b;
 }
 
 const ByteCharset& ByteCharset::latin1() {
@@ -104,6 +106,20 @@ std::string Utf8(std::u16string_view text) {
     }
   }
   return out;
+}
+
+size_t Utf8Length(std::u16string_view text) {
+  size_t length = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      length += 4;
+      ++i;
+    } else {
+      length += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // a lone surrogate is U+FFFD, 3 bytes
+    }
+  }
+  return length;
 }
 
 namespace {

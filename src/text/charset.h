@@ -27,17 +27,24 @@ class ByteCharset {
   std::u16string fromBytes(std::string_view bytes) const;
   void fromBytes(std::string_view bytes, char16_t* out) const;  // bytes.size() characters
 
+  // Every byte has a character of its own that converts back to it, so bytes that
+  // are not text in this set (UTF-8) still pass through it unchanged.
+  bool carriesEveryByte() const { return carriesEveryByte_; }
+
  private:
   std::array<char16_t, 256> charOf_;
   std::unique_ptr<uint8_t[]> byteOf_;  // 65536 entries
   // Characters below this are the bytes of the same value: 256 for Latin-1, 128
   // where only ASCII is (the ANSI code pages), else 0.
   unsigned same_;
+  bool carriesEveryByte_;
 };
 
 // UTF-8, for text read outside the control (the descriptions of its errors).
 // An unpaired surrogate becomes U+FFFD.
 std::string Utf8(std::u16string_view text);
+// Utf8(text).size(), without making it.
+size_t Utf8Length(std::u16string_view text);
 
 // The character set of the host the control runs in. Set once when the host
 // starts (before any control exists); ISO-8859-1 until then.

@@ -79,6 +79,22 @@ std::u16string EscapeText(std::u16string_view text, int16_t mask) {
   return result;
 }
 
+std::u16string ParameterEscape(std::string_view bytes) {
+  std::u16string result;
+  for (const char c : bytes) {
+    const auto code = static_cast<uint8_t>(c);
+    const bool plain = (code >= '0' && code <= '9') || ((code | 0x20) >= 'a' && (code | 0x20) <= 'z') ||
+                       (code < 128 && std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos);
+    if (plain) {
+      result += code;
+    } else {
+      for (char p : prefixFor(code)) result += static_cast<char16_t>(p);
+      result += HexDigits(code);
+    }
+  }
+  return result;
+}
+
 std::u16string TraceEscape(std::u16string_view text) {
   return EscapeText(text, EscapeControl | EscapeUnsafe);
 }

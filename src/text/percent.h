@@ -22,6 +22,10 @@ std::u16string z_URLEnc_EncodeEx(std::u16string& si, int16_t mask);
 // The same tests character by character; characters not escaped stay as they stood.
 std::u16string EscapeText(std::u16string_view text, int16_t mask);
 
+// Bytes as the value of an extended header parameter: every byte but letters,
+// digits and !#$&+-.^_`|~ escaped.
+std::u16string ParameterEscape(std::string_view bytes);
+
 // What a trace line shows of an awaited text: control, non-ASCII and unsafe
 // characters escaped, so CR LF reads "%0D%0A".
 std::u16string TraceEscape(std::u16string_view text);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -152,6 +153,60 @@ TEST_P(MailServers, SmtpDeliversToEveryRecipientAndPop3ReadsItBack) {
       << Utf8(arrived);
   User(2);
   EXPECT_FALSE(Await(u"Subject: " + subject + u"\r\n").empty());
+  EXPECT_TRUE(events.errors.empty());
+}
+
+// A retrieved message as the standard library's reader sees it, one line each:
+// Subject, the display name of From, then every part's type, file name and
+// content (text with "\n" shown as "\\n", other parts in hexadecimal).
+std::string AsRead(const std::u16string& retrieved) {
+  if (retrieved.empty()) return "(nothing arrived)";
+  const std::string file = testing::TempDir() + "corvane-read", script = file + ".py";
+  std::ofstream(file, std::ios::binary) << hostCharset().toBytes(retrieved.substr(retrieved.find(u"\r\n") + 2));
+  std::ofstream(script) << R"(import email, email.policy, sys
+m = email.message_from_binary_file(open(sys.argv[1], "rb"), policy=email.policy.default)
+out = [str(m["Subject"]), m["From"].addresses[0].display_name if m["From"] else ""]
+for p in m.walk():
+    if not p.is_multipart():
+        c = p.get_content()
+        c = c.replace("\r\n", "\n").replace("\n", "\\n") if isinstance(c, str) else c.hex()
+        out.append(p.get_content_type() + "|" + (p.get_filename() or "") + "|" + c)
+sys.stdout.buffer.write("\n".join(out).encode())
+)";
+  std::string read;
+  if (FILE* python = popen(("python3 " + script + " " + file).c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, python)) > 0;) read.append(buffer, n);
+    pclose(python);
+  }
+  return read;
+}
+
+// With Charset "UTF-8" what was set is what a standard reader reads back, through
+// SendMime (display names, a file name long enough for numbered pieces) and Send.
+TEST_P(MailServers, Utf8TextReadsBackAsItWasSet) {
+  User(3);
+  control.Charset(u"UTF-8");
+  control.SMTPsender(Text("<sender@" + env["MAIL_DOMAIN"] + ">"));
+  const std::u16string mark = GetParam() ? u"utf8-tls" : u"utf8-plain", text = u"Gr\u00FC\u00DFe \u20AC \U0001D11E ";
+  const std::u16string name = u"J\u00F6rg \"\U0001D11E\" M\u00FCller";
+  const std::u16string fileName = text + text + text + u"\u00E9t\u00E9.bin";
+  const std::string path = testing::TempDir() + "corvane-attachment", bytes("\0\x80\xC3\xFF\r\n.", 7);
+  std::ofstream(path, std::ios::binary) << bytes;
+  control.MimeFrom(name + u" <sender@" + Text(env["MAIL_DOMAIN"]) + u">");
+  control.MimeTo(Text(Address(3)));  // the envelope recipient is the whole of To
+  control.MimeSubject(text + u"mime");
+  control.MimeContentAdd(1, text + mark + u"-mime");
+  control.MimeContentAddFromFile(2, Text(path), fileName);
+  std::u16string recipient = Text(Address(3)), subject = text + u"send", cc, mail = u"\r\n" + text + mark + u"-send";
+  ASSERT_TRUE(control.SMTPLogin());
+  EXPECT_EQ(control.SendMime(), -1);
+  EXPECT_TRUE(control.Send(recipient, subject, cc, mail));
+  EXPECT_TRUE(control.SMTPLogout());
+  EXPECT_EQ(AsRead(Await(mark + u"-mime")),
+            Utf8(text + u"mime\n" + name + u"\ntext/plain||" + text + mark + u"-mime\\n\napplication/octet-stream|" +
+                 fileName + u"|0080c3ff0d0a2e"));
+  EXPECT_EQ(AsRead(Await(mark + u"-send")), Utf8(text + u"send\n\ntext/plain||" + text + mark + u"-send\\n"));
   EXPECT_TRUE(events.errors.empty());
 }
 

@@ -12,6 +12,7 @@
 #include "control/errors.h"
 #include "pop3/reply.h"
 #include "scripted.h"
+#include "test_charset.h"
 #include "text/charset.h"
 
 namespace corvane::testing {
@@ -216,6 +217,7 @@ struct Player {
   int16_t timeout = 0;  // as the last WaitFor left it
   int pumps = 0;        // of the last call
   double seconds = 0;
+  std::optional<testing_support::WindowsLikeHostCharset> host;
   Player() { c.events.onError = [](int16_t&, std::u16string&, bool& cancel) { cancel = true; }; }
 };
 
@@ -244,6 +246,7 @@ const std::map<std::string, Member> kMembers = {
     PROPERTY(POP3user, Text), PROPERTY(POP3password, Text), PROPERTY(SMTPhost, Text), PROPERTY(SMTPsender, Text),
     PROPERTY(SMTPuser, Text), PROPERTY(SMTPpassword, Text), PROPERTY(AuthMechanism, Text), PROPERTY(StartTLS, Flag),
     PROPERTY(MimeFrom, Text), PROPERTY(MimeTo, Text), PROPERTY(MimeSubject, Text), PROPERTY(MimeNotification, Text),
+    PROPERTY(Charset, Text), DOES("LossyHost", r.host.emplace(true)),
     DOES("MimeContentType", r.c.control.MimeContentType(Int(a[0]), a[1])),
     DOES("MimeContentEncoding", r.c.control.MimeContentEncoding(Int(a[0]), a[1])),
     DOES("MimeContentAdd", r.c.control.MimeContentAdd(Int(a[0]), a[1])),

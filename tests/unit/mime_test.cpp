@@ -7,6 +7,7 @@
 
 #include "mime/base64.h"
 #include "raises.h"
+#include "test_charset.h"
 
 namespace corvane {
 namespace {
@@ -63,6 +64,7 @@ TEST(GenerateMime, MessageOfEachComposition) {
     int32_t count;
     std::u16string message;
     std::string refused = "";
+    bool utf8 = false;
   } rows[] = {
       {"worked example", FillWorkedExample, 2, std::u16string(kWorkedExample)},
       {"new object", [](Mime&) {}, 0, empty},
@@ -116,19 +118,54 @@ TEST(GenerateMime, MessageOfEachComposition) {
       {"type", then([](Mime& m) { m.ContentType(2, u"x/y\r\nBcc: z"); }), 2, u"kept",
        "Content-Type of part 2 holds a line break and was not written: 'x/y%0D%0ABcc: z'"},
       {"encoding", then([](Mime& m) { m.ContentEncoding(4, u"8bit\n"); }), 4, u"kept",
-       "Content-Transfer-Encoding of part 4 holds a line break and was not written: '8bit%0A'"}};
+       "Content-Transfer-Encoding of part 4 holds a line break and was not written: '8bit%0A'"},
+      // As UTF-8: only what is not ASCII changes, and every text type says UTF-8.
+      {"utf8 ascii", FillWorkedExample, 2, ReplaceAll(kWorkedExample, u"ISO-8859-1", u"UTF-8"), "", true},
+      {"utf8",
+       [&](Mime& m) {
+         m.Too(u"J\u00F6rg <j@x>, Dev <d@x>"), m.From(u"Dev <d@x>"), m.Subject(u"Gr\u00FC\u00DFe \u20AC");
+         m.ContentAdd(1, u"\u00E9\u20AC\U0001D11E\r\n.x"), m.ContentAdd(2, data), m.ContentEncoding(2, u"base64");
+         m.ContentType(2, u"application/octet-stream; name=\"\u20AC.bin\"; Filename=\u00E9");
+         m.ContentType(3, u"TEXT/html; Charset=\"ISO-8859-1\""), m.ContentAdd(3, u"\u00FC");
+         m.ContentType(5, u"text/x"), m.ContentAdd(5, u"\u00E9"), m.ContentEncoding(5, u"base64");
+       },
+       5,
+       u"To: =?UTF-8?B?SsO2cmc=?= <j@x>, Dev <d@x>\r\nFrom: Dev <d@x>\r\nSubject: =?UTF-8?B?R3LDvMOfZSDigqw=?=\r\n" +
+           head.substr(25) +
+           Part(u"text/plain; charset=UTF-8; format=flowed", u"8bit",
+                u"\u00C3\u00A9\u00E2\u0082\u00AC\u00F0\u009D\u0084\u009E\r\n.x") +
+           Part(u"application/octet-stream;\r\n name*=UTF-8''%E2%82%AC.bin;\r\n Filename*=UTF-8''%C3%A9", u"base64", base64) +
+           Part(u"TEXT/html; Charset=UTF-8", u"8bit", u"\u00C3\u00BC") + gap +
+           Part(u"text/x; charset=UTF-8", u"base64", u"w6k=") + end,
+       "", true}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     Mime mime;
     r.fill(mime);
     std::u16string text = u"kept", again;
-    const Raised raised = RaisedBy([&] { EXPECT_EQ(mime.GenerateMime(text), -1); mime.GenerateMime(again); });
+    const Raised raised = RaisedBy([&] {
+      EXPECT_EQ(mime.GenerateMime(text, r.utf8), -1);
+      mime.GenerateMime(again, r.utf8);
+    });
     const Raised refused = std::pair{ErrorNumber::InvalidArgument, r.refused};
     EXPECT_EQ(raised, r.refused.empty() ? Raised() : refused);
     EXPECT_EQ(text, r.message);
     EXPECT_EQ(again, raised ? u"" : text);  // generated twice alike
     EXPECT_EQ(mime.ContentCount(), r.count);
   }
+}
+
+// Where the host's set would change a byte on the way out, UTF-8 text goes as
+// base64; ASCII text and other parts as before.
+TEST(GenerateMime, Utf8TextAsBase64WhereTheHostCantCarryItsBytes) {
+  testing_support::WindowsLikeHostCharset lossy(true);
+  Mime m;
+  m.ContentAdd(1, u"\u00E9"), m.ContentAdd(2, u"a"), m.ContentAdd(3, u"\u00E9"), m.ContentType(3, u"a/b");
+  std::u16string text;
+  m.GenerateMime(text, true);
+  const std::u16string type = u"text/plain; charset=UTF-8; format=flowed";
+  EXPECT_EQ(text.substr(text.find(u"--")), Part(type, u"base64", u"w6k=") + Part(type, u"8bit", u"a") +
+                                               Part(u"a/b", u"8bit", u"\u00E9") + std::u16string(kClosing));
 }
 
 TEST(MimeParts, GetsGiveWhatWasPutAndOnlyPutsGrowTheTable) {

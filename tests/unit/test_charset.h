@@ -15,13 +15,15 @@ inline constexpr char16_t kEuro = u'\u20AC';
 inline constexpr char16_t kYDiaeresis = u'\u0178';
 
 // Installs that character set for its lifetime and restores ISO-8859-1 after.
+// `lossy`, byte 0x81 is the euro sign too, so it goes out as 0x80.
 class WindowsLikeHostCharset {
  public:
-  WindowsLikeHostCharset() {
+  explicit WindowsLikeHostCharset(bool lossy = false) {
     std::array<char16_t, 256> chars{};
     for (int b = 0; b < 256; ++b) chars[b] = static_cast<char16_t>(b);
     chars[0x80] = kEuro;
     chars[0x9F] = kYDiaeresis;
+    if (lossy) chars[0x81] = kEuro;
     setHostCharset(std::make_unique<ByteCharset>(chars, '?'));
   }
   ~WindowsLikeHostCharset() { setHostCharset(nullptr); }

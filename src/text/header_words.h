@@ -1,0 +1,26 @@
+#pragma once
+// Non-ASCII text in the header of a message sent as UTF-8: encoded words (RFC
+// 2047) for header values, extended parameters (RFC 2231) for file names. The
+// results are ASCII; lines are folded with CR LF and a blank.
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+bool IsAscii(std::u16string_view text);
+
+// `value` unchanged when it is ASCII, else its UTF-8 as base64 encoded words, none
+// longer than 75 characters nor splitting a character, folded so that no line
+// exceeds 76 characters; `lead` is the length of the line before the value.
+std::u16string HeaderWords(std::u16string_view value, size_t lead);
+
+// A list of addresses apart by ","; in each "name <address>" only the name
+// changes: encoded words when it is not ASCII, a quoted string when it holds
+// specials. Anything else stays as it was.
+std::u16string AddressWords(std::u16string_view value, size_t lead);
+
+// `attribute`*=UTF-8''value escaped, or when that is too long for a line, numbered
+// pieces (attribute*0*=UTF-8''..., attribute*1*=...) apart by ";" and a fold.
+std::u16string ExtendedParameter(std::u16string_view attribute, std::u16string_view value);
+
+}  // namespace corvane
