@@ -26,13 +26,6 @@ std::u16string Trimmed(std::u16string_view text) {
   return std::u16string(text.substr(first, text.find_last_not_of(u' ') - first + 1));
 }
 
-bool SameLetters(std::u16string_view a, std::u16string_view b) {
-  return std::ranges::equal(a, b, [](char16_t x, char16_t y) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-    return lower(x) == lower(y);
-  });
-}
-
 // A whole number: from a number as it is, from a boolean as -1 or 0, from text
 // that is a decimal integer and nothing else.
 int64_t WholeNumber(std::u16string_view key, const BagValue& value) {
@@ -83,8 +76,8 @@ bool PropertyBag::ReadBool(std::u16string_view key, bool fallback) {
   if (!value) return fallback;
   if (const auto* text = std::get_if<std::u16string>(&*value)) {
     const std::u16string word = Trimmed(*text);
-    if (SameLetters(word, u"True")) return true;
-    if (SameLetters(word, u"False")) return false;
+    if (EqualsIgnoringCase(word, u"True")) return true;
+    if (EqualsIgnoringCase(word, u"False")) return false;
   }
   return WholeNumber(key, *value) != 0;
 }

@@ -32,7 +32,7 @@ void SplitHostPort(const std::u16string& value, std::u16string& host, int32_t& p
 std::u16string OneOf(std::u16string_view what, const std::u16string& value,
                      std::initializer_list<std::u16string_view> allowed) {
   for (std::u16string_view name : allowed)
-    if (std::ranges::equal(value, name, {}, AsciiUpper, AsciiUpper)) return std::u16string(name);
+    if (EqualsIgnoringCase(value, name)) return std::u16string(name);
   throw AutomationError(ErrorNumber::InvalidPropertyValue,
                         Utf8(what) + ": '" + Utf8(value) + "' is not a value it takes");
 }

@@ -106,13 +106,7 @@ class WritingSink {
   char16_t* out_;
 };
 
-// Letters compared without regard to case, as MIME names are.
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-  return std::ranges::equal(a, b, [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
-}
-
-bool IsTextType(std::u16string_view type) { return SameName(type.substr(0, 5), u"text/"); }
+bool IsTextType(std::u16string_view type) { return EqualsIgnoringCase(type.substr(0, 5), u"text/"); }
 
 // A part's type as sent in UTF-8: a text type's charset says UTF-8 (added when it
 // names none), and a file name that is not ASCII becomes an extended parameter.
@@ -135,11 +129,11 @@ std::u16string Utf8Type(std::u16string_view type) {
     if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
       value = ReplaceAll(ReplaceAll(value.substr(1, value.size() - 2), u"\\\"", u"\""), u"\\\\", u"\\");
     if (start != 0) out += u';';
-    if (text && SameName(attribute, u"charset")) {
+    if (text && EqualsIgnoringCase(attribute, u"charset")) {
       out += piece.substr(0, eq + 1);
       out += u"UTF-8";
       labelled = true;
-    } else if ((SameName(attribute, u"name") || SameName(attribute, u"filename")) && !IsAscii(value)) {
+    } else if ((EqualsIgnoringCase(attribute, u"name") || EqualsIgnoringCase(attribute, u"filename")) && !IsAscii(value)) {
       out += u"\r\n ";
       out += ExtendedParameter(attribute, value);
     } else {

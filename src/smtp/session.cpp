@@ -22,7 +22,7 @@ std::optional<std::u16string> Offered(std::u16string_view ehlo, std::u16string_v
     if (line.size() < 4) continue;
     line.remove_prefix(4);  // the code and its separator
     const std::u16string_view word = line.substr(0, keyword.size());
-    if (std::ranges::equal(word, keyword, {}, AsciiUpper, AsciiUpper) &&
+    if (EqualsIgnoringCase(word, keyword) &&
         (line.size() == keyword.size() || line[keyword.size()] == u' ' || line[keyword.size()] == u'='))
       return std::u16string(line.substr(keyword.size()));
   }
@@ -33,7 +33,7 @@ std::optional<std::u16string> Offered(std::u16string_view ehlo, std::u16string_v
 bool HoldsWord(std::u16string_view words, std::u16string_view word) {
   for (size_t start = 0, end; start < words.size(); start = end + 1) {
     end = std::min(words.find_first_of(u" =", start), words.size());
-    if (std::ranges::equal(words.substr(start, end - start), word, {}, AsciiUpper, AsciiUpper)) return true;
+    if (EqualsIgnoringCase(words.substr(start, end - start), word)) return true;
   }
   return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Taking server replies apart: fields split at a delimiter, and numbers read from
 // fields. Positions are 1-based; comparison is exact and case-sensitive.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +62,14 @@ std::u16string DecimalText(int64_t value);
 
 // The character with a-z made A-Z, for matching protocol words in any case.
 constexpr char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c; }
+
+// Whether `a` and `b` are the same but for the case of a-z: protocol words, MIME
+// names and saved words compare this way.
+inline bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+           return AsciiUpper(x) == AsciiUpper(y);
+         });
+}
 
 // fields[index], or the subscript-out-of-range error for a field the list lacks.
 const std::u16string& FieldAt(const FieldList& fields, int32_t index);
