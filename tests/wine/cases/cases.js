@@ -10,7 +10,7 @@
 // Arguments: the cases folder, the transcript port, the select port [, a part of
 // the names to play]. check and finish come from tests/wine/lib/checks.js.
 var args = WScript.Arguments, folder = args(0), here = "127.0.0.1:" + args(1), only = args.length > 3 ? args(3) : "";
-var hidden = /^(connects|closes|state|pumps|seconds|timer|LastReply|LastSaid|Received|TicksLeft|Say|WaitFor|WaitClose|LongestReceived|Pump|Mime\..*|MimeToOnTrace|timeout|IsSecured|StartTLS|MimeContentType|MimeContentEncoding)$/;
+var hidden = /^(connects|closes|state|pumps|seconds|timer|LastReply|LastSaid|Received|TicksLeft|Say|WaitFor|WaitClose|LongestReceived|Pump|Mime\..*|MimeToOnTrace|timeout|IsSecured|StartTLS|LossyHost|MimeContentType|MimeContentEncoding)$/;
 var faults = {close: 5, reset: 5, stall: 3, garbage: 3, longline: 3, flood: 7};
 var cap = 134217728, floodSeconds = 60;
 
