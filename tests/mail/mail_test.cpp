@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "control/corvane.h"
+#include "cpp/corvane.hpp"
 #include "posix/posix_host.h"
 #include "text/charset.h"
 
@@ -299,6 +300,51 @@ TEST_P(MailServers, Pop3WithAnOAuthBearerToken) {
   EXPECT_FALSE(control.POP3Login());
   EXPECT_EQ(control.ErrCode(), 4);
   EXPECT_EQ(events.errors.size(), 1u);
+}
+
+// The same through the C++ facade: submission with STARTTLS and AUTH PLAIN, read
+// back over STLS by SASL PLAIN with unique_id and top (user 4's mailbox).
+TEST(Facade, SubmissionThenReadingBackByUniqueIdAndTop) {
+  std::map<std::string, std::string> env = Servers();
+  const std::string address = env["USER4"] + "@" + env["MAIL_DOMAIN"];
+  cpp::Client mail;
+  std::vector<std::string> errors;
+  mail.on_error([&](const cpp::Error& e) { errors.push_back(e.text); });
+  ASSERT_TRUE(mail.configure({.pop3 = {"127.0.0.1", std::stoi(env["POP3_PORT"])},
+                              .user = env["USER4"],
+                              .password = env["PASS4"],
+                              .smtp = {"127.0.0.1", std::stoi(env["SUBMISSION_PORT"])},
+                              .sender = "<" + address + ">",
+                              .timeout = 5,
+                              .smtp_user = env["USER4"],
+                              .smtp_password = env["PASS4"],
+                              .auth = "PLAIN",
+                              .starttls = true}));
+  const auto empty = [&] {
+    const auto box = mail.pop3_login();
+    for (int k = box ? box.value().count : 0; k >= 1; --k) (void)mail.remove(k);
+    return box.ok() && mail.pop3_logout().ok();
+  };
+  ASSERT_TRUE(empty());
+  ASSERT_TRUE(mail.smtp_login());
+  EXPECT_TRUE(mail.send({.to = "<" + address + ">", .subject = "through the facade", .body = "facade body"}));
+  EXPECT_TRUE(mail.smtp_logout());
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const auto box = mail.pop3_login();
+    ASSERT_TRUE(box);
+    if (box.value().count > 0) break;
+    (void)mail.pop3_logout();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const auto id = mail.unique_id(1);
+  const auto top = mail.top(1, 0);
+  ASSERT_TRUE(id && top);
+  EXPECT_FALSE(id.value().empty());
+  EXPECT_NE(top.value().find("\r\nSubject: through the facade\r\n"), std::string::npos) << top.value();
+  EXPECT_EQ(top.value().find("facade body"), std::string::npos);
+  EXPECT_TRUE(mail.pop3_logout());
+  EXPECT_TRUE(empty());
+  EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
 }  // namespace
