@@ -37,7 +37,6 @@ try {
 } catch (e) {
   finish(false, "could not attach " + args(3) + ": " + (e.number & 0xFFFF) + " " + e.description);
 }
-WScript.Echo("part 1: " + c.MimeContentType(1));
 
 if (!c.SMTPLogin()) finish(false, "SMTPLogin failed with error " + c.ErrCode);
 var sent = c.SendMime();
