@@ -47,6 +47,8 @@ class Socket {
   // versions as implicit TLS, naming the host it connected to. Text received and
   // not yet taken is dropped: it came in clear text and can't be trusted. State is
   // kConnecting until the handshake ends (kConnected) or fails (SocketError, 0).
+  // A socket not connected, or connected through TLS already, closes at once and
+  // fails from the next pump.
   virtual void StartTls() = 0;
   // Queues text for sending, one byte per character in the host's character set.
   virtual void SendData(const std::u16string& data) = 0;

@@ -107,12 +107,6 @@ struct Recorder : SocketEvents {
   }
 };
 
-inline std::u16string everyByteValue(size_t size) {
-  std::u16string text;
-  while (text.size() < size) text += hostCharset().charOf(static_cast<uint8_t>(text.size() % 256));
-  return text;
-}
-
 // Connect, the echo, every byte value in a long transfer, the peer's close.
 inline void echoSession(Host& host, int port, bool secured) {
   const std::string kind = secured ? "TLS: " : "plain: ";
@@ -148,7 +142,8 @@ inline void echoSession(Host& host, int port, bool secured) {
         narrow(peer.text));
   peer.onData = nullptr;
 
-  const std::u16string big = everyByteValue(300000);
+  std::u16string big;
+  while (big.size() < 300000) big += hostCharset().charOf(static_cast<uint8_t>(big.size() % 256));
   peer.order.clear();
   const bool whole = peer.ask(host, big, big.size()) && peer.text == big;
   check(kind + "300000 characters of every byte value come back exactly", whole,
@@ -235,7 +230,7 @@ inline void upgrades(Host& host, const Servers& servers) {
       {"the upgrade refuses a certificate for another name", servers.upgradeWrongName, u"STARTTLS",
        e::kTlsHostnameMismatch},
   };
-  const std::u16string big = everyByteValue(100000);
+  const std::u16string big = std::u16string(100000, u'x') + u"\r\n";  // several records
   for (const Upgrade& u : upgrades) {
     const std::string what = std::string("TLS upgrade: ") + u.what;
     Recorder peer(host);
@@ -263,18 +258,16 @@ inline void upgrades(Host& host, const Servers& servers) {
     check(what, upgrading && echoed && peer.text == u"QUIT\r\n" && peer.order.ends_with("DC"),
           narrow(peer.text.substr(0, 40)) + " " + peer.order + " " + peer.error());
   }
-  // Only a plain connection upgrades: otherwise SocketError, and State 0.
+  // Only a plain connection upgrades: StartTls on another closes it at once and
+  // fails from the next pump.
   for (const bool secured : {false, true}) {
     Recorder peer(host);
-    if (secured && !peer.connect(host, u"localhost", servers.tls, true))
-      return check("TLS upgrade: connect", false, peer.error());
+    if (secured) peer.connect(host, u"localhost", servers.tls, true);
     peer.socket->StartTls();
     const bool quiet = peer.order.empty() && peer.socket->State() == Socket::kClosed;
     pumpUntil(host, [&] { return peer.saw('E'); }, 3);
-    check(std::string("TLS upgrade: StartTls on a ") + (secured ? "secured" : "closed") +
-              " socket fails from the next pump and closes it",
-          quiet && peer.order == "E" && peer.errorNumber == (secured ? e::kInvalidArgument : e::kNotConnected) &&
-              peer.socket->State() == Socket::kClosed,
+    check(std::string("TLS upgrade: StartTls on a ") + (secured ? "secured" : "closed") + " socket fails",
+          quiet && peer.order == "E" && peer.errorNumber == (secured ? e::kInvalidArgument : e::kNotConnected),
           peer.order + " " + peer.error());
   }
 }
