@@ -288,18 +288,26 @@ TEST_P(MailServers, SubmissionWithAuthThenReadingByUniqueIdAndTop) {
   EXPECT_FALSE(control.Busy());
 }
 
-// A bearer token that Dovecot validates with its local key.
-TEST_P(MailServers, Pop3WithAnOAuthBearerToken) {
+// A bearer token that Dovecot validates with its local key, for POP3 and for
+// submission (Postfix asks Dovecot).
+TEST_P(MailServers, OAuthBearerTokens) {
   control.AuthMechanism(u"XOAUTH2");
   control.StartTLS(!GetParam());
   control.POP3user(Text(env["OAUTH_USER"]));
-  control.POP3password(Text(env["OAUTH_TOKEN"]));
-  EXPECT_TRUE(control.POP3Login()) << events.Last();
-  EXPECT_TRUE(control.POP3Logout());
-  control.POP3password(Text(env["OAUTH_BAD_TOKEN"]));
-  EXPECT_FALSE(control.POP3Login());
-  EXPECT_EQ(control.ErrCode(), 4);
-  EXPECT_EQ(events.errors.size(), 1u);
+  control.SMTPuser(Text(env["OAUTH_USER"]));
+  control.SMTPhost(Text("127.0.0.1:" + env[GetParam() ? "SUBMISSIONS_PORT" : "SUBMISSION_PORT"]));
+  for (const char* token : {"OAUTH_TOKEN", "OAUTH_BAD_TOKEN"}) {
+    const bool good = token == std::string("OAUTH_TOKEN");
+    control.POP3password(Text(env[token]));
+    control.SMTPpassword(Text(env[token]));
+    EXPECT_EQ(control.POP3Login(), good) << events.Last();
+    EXPECT_EQ(control.ErrCode(), good ? 0 : 4);
+    control.POP3Logout();
+    EXPECT_EQ(control.SMTPLogin(), good) << events.Last();
+    EXPECT_EQ(control.ErrCode(), good ? 0 : 4);
+    control.SMTPLogout();
+  }
+  EXPECT_EQ(events.errors.size(), 2u);  // the refused token, once for each protocol
 }
 
 // The same through the C++ facade: submission with STARTTLS and AUTH PLAIN, read
