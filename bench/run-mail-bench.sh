@@ -152,10 +152,10 @@ row() {  # key label figures size reference [note]
       1000 * f, 1000 * l, (l <= 1.25 * f ? "flat" : "GROWS") }')${note:+, $note}"
   fi
   awk -v l="$label" -v w="$wall" -v c="$cpu" -v p="$peak" -v s="$size" -v r="$reference" -v n="$note" 'BEGIN {
-    printf "  %-34s %8.3f %8.3f %10s %8.2f  %s\n", l, w, c, (s > 0 ? sprintf("%.2fx", p / s) : "-"), w / r, n }'
+    printf "  %-36s %8.3f %8.3f %10s %8.2f  %s\n", l, w, c, (s > 0 ? sprintf("%.2fx", p / s) : "-"), w / r, n }'
 }
 header() {
-  printf "  %-34s %8s %8s %10s %8s\n" client "wall s" "CPU s" "peak/size" "vs curl"
+  printf "  %-36s %8s %8s %10s %8s\n" client "wall s" "CPU s" "peak/size" "vs curl"
 }
 
 # The OCX's rows, one per build, beside the native row `key`.native.
