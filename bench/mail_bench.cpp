@@ -7,7 +7,11 @@
 //                                        the message made for BYTES
 //   mail_bench sendmime FILE             MimeFrom, MimeTo, MimeContentAdd, MimeContentAddFromFile,
 //                                        SMTPLogin, SendMime, SMTPLogout (to SINK_PORT)
-//   mail_bench write-send OUT            the message Send puts on the wire, for curl --upload-file
+//   mail_bench many retrieve USER PASS   POP3Login, Retrieve 1 to 2,000, each checked against the
+//                                        2 KiB message, POP3Logout
+//   mail_bench many send                 SMTPLogin, 2,000 Sends of a 2 KiB body, SMTPLogout (to SINK_PORT)
+//   mail_bench write-send OUT [small]    the message Send puts on the wire, for curl --upload-file
+//                                        (small: the 2 KiB body of many send)
 //   mail_bench write-maildir BYTES OUT   a message for a Maildir
 //   mail_bench write-attachment OUT      the 10 MiB attachment
 //   mail_bench write-mime FILE OUT       the message SendMime makes with FILE attached
@@ -16,7 +20,8 @@
 // A measurement prints one line, "wall=S cpu=S peak=BYTES compose=S": the session's
 // wall and CPU time, what the process's peak memory grew by during it (and during
 // composing, which `compose` times for sendmime; for `time`, the child's whole
-// peak). It exits 1 when the control failed or the text came back wrong.
+// peak); `many` adds "first=S last=S", the mean time per message over the first
+// and the last quarter of the session. It exits 1 when the control failed or the text came back wrong.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,8 +75,10 @@ Figures Measure(const std::function<void()>& work) {
   return {wall, after.cpu - before.cpu, after.peakBytes - before.peakBytes};
 }
 
-void Print(const Figures& figures, double compose = 0) {
-  std::printf("wall=%.4f cpu=%.4f peak=%ld compose=%.4f\n", figures.wall, figures.cpu, figures.peak, compose);
+void Print(const Figures& figures, double compose = 0, const Quarters* quarters = nullptr) {
+  std::printf("wall=%.4f cpu=%.4f peak=%ld compose=%.4f", figures.wall, figures.cpu, figures.peak, compose);
+  if (quarters) std::printf(" first=%.6f last=%.6f", quarters->first, quarters->last);
+  std::printf("\n");
 }
 
 std::map<std::string, std::string> Servers() {
@@ -152,6 +159,38 @@ int Retrieve(const std::string& user, const std::string& password, size_t bytes)
   return client.events.failed ? 1 : 0;
 }
 
+// One session of many small messages: Retrieve (the mailbox holds them) or Send.
+int Many(bool retrieve, const std::string& user = "", const std::string& password = "") {
+  const auto servers = Servers();
+  Client client;
+  corvane::Corvane& control = client.control;
+  if (retrieve) {
+    control.POP3host(Chars("127.0.0.1:" + servers.at("POP3_PORT")));
+    control.POP3user(Chars(user));
+    control.POP3password(Chars(password));
+  } else {
+    control.SMTPhost(Chars("127.0.0.1:" + servers.at("SINK_PORT")));
+    control.SMTPsender(u"<u1@corvane.test>");
+  }
+  const std::string message = MaildirMessage(kSmallBytes);
+  std::u16string recipient = u"<u2@corvane.test>", subject = Chars(kSubject), cc, mail = Chars(SendBody(kSmallLines));
+  const auto now = [] { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); };
+  Quarters quarters;
+  bool done = false;
+  const Figures figures = Measure([&] {
+    if (retrieve ? control.POP3Login() : control.SMTPLogin())
+      quarters = TimeEach(kManyMessages, now, [&](size_t i) {
+        if (!retrieve) return control.Send(recipient, subject, cc, mail);
+        int16_t index = static_cast<int16_t>(i + 1);
+        return IsRetrieved(std::u16string_view(control.Retrieve(index)), message);
+      });
+    done = (retrieve ? control.POP3Logout() : control.SMTPLogout()) && quarters.first > 0;
+  });
+  Print(figures, 0, &quarters);
+  if (!done) std::fprintf(stderr, "the session of %zu messages did not complete\n", kManyMessages);
+  return done && !client.events.failed ? 0 : 1;
+}
+
 int SendMime(const std::string& file) {
   const auto servers = Servers();
   Client client;
@@ -202,8 +241,11 @@ int main(int argc, char** argv) {
   try {
     if (command == "send" && argc == 2) return Send();
     if (command == "retrieve" && argc == 5) return Retrieve(argv[2], argv[3], std::stoul(argv[4]));
+    if (command == "many" && argc == 5 && argv[2] == std::string("retrieve")) return Many(true, argv[3], argv[4]);
+    if (command == "many" && argc == 3 && argv[2] == std::string("send")) return Many(false);
     if (command == "sendmime" && argc == 3) return SendMime(argv[2]);
-    if (command == "write-send" && argc == 3) return Write(argv[2], SendMessage(SendBody())), 0;
+    if (command == "write-send" && (argc == 3 || (argc == 4 && argv[3] == std::string("small"))))
+      return Write(argv[2], SendMessage(SendBody(argc == 4 ? kSmallLines : kSendLines))), 0;
     if (command == "write-maildir" && argc == 4) return Write(argv[3], MaildirMessage(std::stoul(argv[2]))), 0;
     if (command == "write-attachment" && argc == 3) return Write(argv[2], Attachment()), 0;
     if (command == "write-mime" && argc == 4) return WriteMime(argv[2], argv[3]);

@@ -14,6 +14,10 @@ constexpr size_t kLineLength = 76;
 constexpr size_t kSendLines = (size_t{10} << 20) / kLineLength;
 constexpr size_t kAttachmentBytes = size_t{10} << 20;
 constexpr char kSubject[] = "Corvane benchmark";
+// The many-small-messages session: 2,000 messages of about 2 KiB.
+constexpr size_t kManyMessages = 2000;
+constexpr size_t kSmallBytes = 2048;
+constexpr size_t kSmallLines = kSmallBytes / (kLineLength + 2);
 
 // Line i of a body: printable characters, and now and then a leading dot, which
 // the sender doubles and the receiver undoes.
@@ -76,6 +80,26 @@ inline std::string Attachment(size_t bytes = kAttachmentBytes) {
     c = static_cast<char>(state >> 56);
   }
   return data;
+}
+
+// The mean seconds per message over the first and the last quarter of a session.
+struct Quarters {
+  double first = 0, last = 0;
+};
+
+// Runs each(0) to each(count - 1), stopping at the first that fails (then all zero).
+// Level quarters show that nothing grows with the session.
+template <class Now, class Each>
+Quarters TimeEach(size_t count, Now now, Each each) {
+  const size_t quarter = count / 4;
+  const double start = now();
+  double firstEnd = 0, lastStart = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (i == count - quarter) lastStart = now();
+    if (!each(i)) return {};
+    if (i + 1 == quarter) firstEnd = now();
+  }
+  return {(firstEnd - start) / quarter, (now() - lastStart) / quarter};
 }
 
 }  // namespace corvane::bench

@@ -4,13 +4,16 @@
 //
 //   ocx_mail_bench send SERVERS                      SMTPLogin, Send of the 10 MiB body, SMTPLogout
 //   ocx_mail_bench retrieve SERVERS USER PASS BYTES  POP3Login, Retrieve 1, POP3Logout, checked
+//   ocx_mail_bench many SERVERS retrieve USER PASS   POP3Login, Retrieve 1 to 2,000, checked, POP3Logout
+//   ocx_mail_bench many SERVERS send                 SMTPLogin, 2,000 Sends of a 2 KiB body, SMTPLogout
 //   ocx_mail_bench sendmime SERVERS FILE             compose with FILE attached, then SMTPLogin,
 //                                                    SendMime, SMTPLogout
 //
 // SERVERS is the servers.env of scripts/mail-servers.sh; Send and SendMime go to
 // its SINK_PORT. Prints "wall=S cpu=S peak=BYTES compose=S": the session's wall and
 // CPU time, the peak working set's growth over it (and over composing, which
-// `compose` times for sendmime) and exits 1 when the control failed.
+// `compose` times for sendmime; `many` adds "first=S last=S", the mean time per
+// message over the first and the last quarter) and exits 1 when the control failed.
 #include <windows.h>
 #include <ole2.h>
 #include <psapi.h>
@@ -145,8 +148,10 @@ Figures Measure(Work work) {
   return {Now() - start, CpuSeconds() - cpu, PeakBytes() - peak};
 }
 
-void Print(const Figures& figures, double compose = 0) {
-  std::printf("wall=%.4f cpu=%.4f peak=%zu compose=%.4f\n", figures.wall, figures.cpu, figures.peak, compose);
+void Print(const Figures& figures, double compose = 0, const Quarters* quarters = nullptr) {
+  std::printf("wall=%.4f cpu=%.4f peak=%zu compose=%.4f", figures.wall, figures.cpu, figures.peak, compose);
+  if (quarters) std::printf(" first=%.6f last=%.6f", quarters->first, quarters->last);
+  std::printf("\n");
 }
 
 int Send(const std::map<std::string, std::string>& servers) {
@@ -178,6 +183,39 @@ int Retrieve(const std::map<std::string, std::string>& servers, const char* user
                                  MaildirMessage(bytes));
   if (!whole) std::fprintf(stderr, "Retrieve did not bring the message made for %zu bytes\n", bytes);
   return whole ? 0 : 1;
+}
+
+// One session of many small messages: Retrieve (the mailbox holds them) or Send.
+int Many(const std::map<std::string, std::string>& servers, bool retrieve, const char* user = "",
+         const char* password = "") {
+  Control control;
+  if (retrieve) {
+    control.put(L"POP3host", Wide("127.0.0.1:" + servers.at("POP3_PORT")));
+    control.put(L"POP3user", Wide(user));
+    control.put(L"POP3password", Wide(password));
+  } else {
+    control.put(L"SMTPhost", Wide("127.0.0.1:" + servers.at("SINK_PORT")));
+    control.put(L"SMTPsender", L"<u1@corvane.test>");
+  }
+  const std::string message = MaildirMessage(kSmallBytes);
+  Variable recipient(L"<u2@corvane.test>"), subject(Wide(kSubject)), cc(L""), mail(Wide(SendBody(kSmallLines))), text;
+  Quarters quarters;
+  bool done = false;
+  const Figures figures = Measure([&] {
+    if (control.succeeds(retrieve ? L"POP3Login" : L"SMTPLogin"))
+      quarters = TimeEach(kManyMessages, Now, [&](size_t i) {
+        if (!retrieve)
+          return control.succeeds(L"Send", {recipient.reference(), subject.reference(), cc.reference(), mail.reference()});
+        Variable index(static_cast<long>(i + 1));
+        control.call(L"Retrieve", {index.reference()}, text);
+        return V_VT(&text.value) == VT_BSTR &&
+               IsRetrieved(std::wstring_view(V_BSTR(&text.value), SysStringLen(V_BSTR(&text.value))), message);
+      });
+    done = control.succeeds(retrieve ? L"POP3Logout" : L"SMTPLogout") && quarters.first > 0;
+  });
+  Print(figures, 0, &quarters);
+  if (!done) std::fprintf(stderr, "the session of %zu messages did not complete\n", kManyMessages);
+  return done ? 0 : 1;
 }
 
 int SendMime(const std::map<std::string, std::string>& servers, const char* file) {
@@ -212,6 +250,9 @@ int main(int argc, char** argv) {
   try {
     if (command == "send" && argc == 3) status = Send(Servers(argv[2]));
     else if (command == "retrieve" && argc == 6) status = Retrieve(Servers(argv[2]), argv[3], argv[4], std::stoul(argv[5]));
+    else if (command == "many" && argc == 6 && argv[3] == std::string("retrieve"))
+      status = Many(Servers(argv[2]), true, argv[4], argv[5]);
+    else if (command == "many" && argc == 4 && argv[3] == std::string("send")) status = Many(Servers(argv[2]), false);
     else if (command == "sendmime" && argc == 4) status = SendMime(Servers(argv[2]), argv[3]);
     else std::fprintf(stderr, "usage: see the head of bench/ocx_mail_bench.cpp\n");
   } catch (const std::exception& e) {
