@@ -98,7 +98,8 @@ class Dialogue {
   // reported as `refusal`, quoting it; one that is neither as error 5.
   std::optional<std::u16string> ReadReply(Grammar grammar, int16_t refusal);
   // Makes Await, Ask and AskForLine read replies whole by `grammar`, a negative
-  // one raising error 5; none (the specified dialogue) waits for their text.
+  // one raising error 5; none waits for their text, as sessions without the
+  // extension members always do.
   void ReadRepliesBy(std::optional<Grammar> grammar) { grammar_ = grammar; }
   bool ReadsRepliesWhole() const { return grammar_.has_value(); }
   // Says `command` + LineEnd (shown as `shown` when given), then ReadReply.
