@@ -10,6 +10,15 @@ namespace {
 // characters standing for themselves needs no table, and the compiler turns its
 // loops into vector instructions.
 constexpr size_t kBlock = 32;
+
+// The code point at text[i], with i moved onto the second half of a surrogate
+// pair; an unpaired surrogate stands for U+FFFD.
+char32_t CodePointAt(std::u16string_view text, size_t& i) {
+  const char32_t c = text[i];
+  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+    return 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+  return c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c;
+}
 }  // namespace
 
 ByteCharset::ByteCharset(const std::array<char16_t, 256>& charOfByte, uint8_t substitute)
@@ -84,11 +93,7 @@ std::string Utf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    else if (c >= 0xD800 && c <= 0xDFFF)
-      c = 0xFFFD;
+    const char32_t c = CodePointAt(text, i);
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -111,13 +116,8 @@ std::string Utf8(std::u16string_view text) {
 size_t Utf8Length(std::u16string_view text) {
   size_t length = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      length += 4;
-      ++i;
-    } else {
-      length += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // a lone surrogate is U+FFFD, 3 bytes
-    }
+    const char32_t c = CodePointAt(text, i);
+    length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
   }
   return length;
 }
