@@ -105,6 +105,7 @@ TEST(SavedSettings, EverySettingWithItsKeyTypeAndOrder) {
 TEST(SavedSettings, LoadingGivesTheDefaultsConvertedValuesOrAClearError) {
   const struct { Entries loaded, saved; Raised raised = {}; } rows[] = {
       {{{u"SMTPsender", u""}}, {{u"SMTPsender", u""}}},  // an empty sender stays empty
+      {{{u"TimeOut", int16_t{0}}}, {{u"TimeOut", int16_t{0}}}},  // no time limit, at the edge
       {{{u"POP3host", int32_t{7}}, {u"POP3port", u" 000000000995 "}, {u"SMTPport", int16_t{25}}, {u"TimeOut", int32_t{30}},
         {u"IsSecured", u"true"}},
        {{u"POP3host", u"7"}, {u"POP3port", int32_t{995}}, {u"SMTPport", int32_t{25}}, {u"TimeOut", int16_t{30}},
