@@ -13,8 +13,8 @@ namespace {
 
 // Base64 on one line, as SASL carries it.
 std::u16string Base64Line(std::string_view bytes) {
-  std::u16string text(Base64Length(bytes.size()), u'\0');
-  EncodeBase64Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), text.data());
+  std::u16string text;
+  AppendBase64(bytes, text);
   return ReplaceAll(text, u"\r\n", u"");
 }
 

@@ -118,4 +118,10 @@ void EncodeBase64(std::u16string_view input, std::u16string& output) {
   EncodeBase64Text(input, output.data());
 }
 
+void AppendBase64(std::string_view bytes, std::u16string& out) {
+  const size_t start = out.size();
+  out.resize(start + Base64Length(bytes.size()));
+  EncodeBase64Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out.data() + start);
+}
+
 }  // namespace corvane

@@ -23,6 +23,8 @@ size_t Base64Length(size_t bytes);
 void EncodeBase64Bytes(const uint8_t* in, size_t size, char* out);
 void EncodeBase64Bytes(const uint8_t* in, size_t size, char16_t* out);
 
+// Appends the encoding of `bytes` to `out`.
+void AppendBase64(std::string_view bytes, std::u16string& out);
 // Encodes text straight into `out` (Base64Length(text.size()) characters),
 // converting it to bytes a block at a time so that no copy of the whole input is made.
 void EncodeBase64Text(std::u16string_view text, char16_t* out);

@@ -116,18 +116,13 @@ std::u16string Utf8Type(std::u16string_view type) {
   bool labelled = false;
   for (size_t start = 0, end; start <= type.size(); start = end + 1) {
     // The next ";" outside a quoted string ends the parameter.
-    bool inQuotes = false;
-    for (end = start; end < type.size() && (inQuotes || type[end] != u';'); ++end) {
-      if (type[end] == u'"') inQuotes = !inQuotes;
-      else if (type[end] == u'\\' && inQuotes) ++end;
-    }
-    end = std::min(end, type.size());
+    end = FindOutsideQuotes(type, start, u';');
     const std::u16string_view piece = type.substr(start, end - start);
     const size_t first = std::min(piece.find_first_not_of(u" \t"), piece.size()), eq = piece.find(u'=');
     const std::u16string_view attribute = eq == piece.npos || start == 0 ? u"" : piece.substr(first, eq - first);
     std::u16string value(eq == piece.npos ? u"" : piece.substr(eq + 1));
     if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
-      value = ReplaceAll(ReplaceAll(value.substr(1, value.size() - 2), u"\\\"", u"\""), u"\\\\", u"\\");
+      value = Unquoted(value);
     if (start != 0) out += u';';
     if (text && EqualsIgnoringCase(attribute, u"charset")) {
       out += piece.substr(0, eq + 1);

@@ -9,6 +9,7 @@
 #include "control/corvane.h"
 #include "control/errors.h"
 #include "text/charset.h"
+#include "text/header_words.h"
 
 namespace corvane {
 
@@ -56,11 +57,6 @@ std::u16string LastPathElement(const std::u16string& file) {
   return separator == std::u16string::npos ? file : file.substr(separator + 1);
 }
 
-// `text` as the inside of a quoted string: quotes and backslashes escaped.
-std::u16string Quoted(std::u16string_view text) {
-  return ReplaceAll(ReplaceAll(text, u"\\", u"\\\\"), u"\"", u"\\\"");
-}
-
 // The whole file, one character per byte in the host's character set. A path
 // that names no existing file fails; nothing is ever created.
 std::u16string ReadFileChars(const std::u16string& file) {
@@ -94,7 +90,7 @@ std::u16string ReadFileChars(const std::u16string& file) {
 
 void Corvane::MimeContentAddFromFile(int32_t id, const std::u16string& file, const std::u16string& alias) {
   const std::u16string type =
-      u"application/octet-stream; name=\"" + Quoted(alias.empty() ? LastPathElement(file) : alias) + u"\"";
+      u"application/octet-stream; name=\"" + QuotedText(alias.empty() ? LastPathElement(file) : alias) + u"\"";
   mimeObj_->ContentAdd(id, ReadFileChars(file));
   mimeObj_->ContentEncoding(id, u"base64");
   mimeObj_->ContentType(id, type);

@@ -50,9 +50,7 @@ std::u16string Utf8Mail(const std::u16string& mail) {
   const size_t body = blank == mail.npos ? 0 : blank + (blank == 0 ? 2 : 4);
   const std::string bytes = Utf8(std::u16string_view(mail).substr(body));
   out += u"base64\r\n" + host.fromBytes(Utf8(mail.substr(0, body == 0 ? 0 : body - 2))) + u"\r\n";
-  const size_t head = out.size();
-  out.resize(head + Base64Length(bytes.size()));
-  EncodeBase64Bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out.data() + head);
+  AppendBase64(bytes, out);
   return out;
 }
 

@@ -33,6 +33,23 @@ bool IsAscii(std::u16string_view text) {
   return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
 }
 
+size_t FindOutsideQuotes(std::u16string_view text, size_t start, char16_t delimiter) {
+  size_t end = start;
+  for (bool inQuotes = false; end < text.size() && (inQuotes || text[end] != delimiter); ++end) {
+    if (text[end] == u'"') inQuotes = !inQuotes;
+    else if (text[end] == u'\\' && inQuotes) ++end;
+  }
+  return std::min(end, text.size());
+}
+
+std::u16string QuotedText(std::u16string_view text) {
+  return ReplaceAll(ReplaceAll(text, u"\\", u"\\\\"), u"\"", u"\\\"");
+}
+
+std::u16string Unquoted(std::u16string_view quoted) {
+  return ReplaceAll(ReplaceAll(quoted.substr(1, quoted.size() - 2), u"\\\"", u"\""), u"\\\\", u"\\");
+}
+
 std::u16string HeaderWords(std::u16string_view value, size_t lead) {
   if (IsAscii(value)) return std::u16string(value);
   const std::string bytes = Utf8(value);
@@ -49,10 +66,7 @@ std::u16string HeaderWords(std::u16string_view value, size_t lead) {
       end += SequenceLength(bytes[end]);
     if (start != 0) out += kFold;
     out += kWordStart;
-    const size_t digits = Base64Length(end - start);
-    out.resize(out.size() + digits);
-    EncodeBase64Bytes(reinterpret_cast<const uint8_t*>(bytes.data() + start), end - start,
-                      out.data() + out.size() - digits);
+    AppendBase64(std::string_view(bytes).substr(start, end - start), out);
     out += kWordEnd;
     start = end;
     room = kLine - 1;
@@ -65,12 +79,7 @@ std::u16string AddressWords(std::u16string_view value, size_t lead) {
   const auto lineLength = [&] { return out.find(u'\n') == out.npos ? lead + out.size() : LastLineLength(out); };
   for (size_t start = 0;;) {
     // The next "," outside a quoted name ends the address.
-    size_t comma = start;
-    for (bool inQuotes = false; comma < value.size() && (inQuotes || value[comma] != u','); ++comma) {
-      if (value[comma] == u'"') inQuotes = !inQuotes;
-      else if (value[comma] == u'\\' && inQuotes) ++comma;
-    }
-    comma = std::min(comma, value.size());
+    const size_t comma = FindOutsideQuotes(value, start, u',');
     const std::u16string_view piece = value.substr(start, comma - start);
     const size_t first = std::min(piece.find_first_not_of(u' '), piece.size());
     const size_t open = piece.rfind(u'<');
@@ -82,12 +91,10 @@ std::u16string AddressWords(std::u16string_view value, size_t lead) {
     } else {
       out += piece.substr(0, first);
       if (IsAscii(name)) {
-        out.append(1, u'"').append(ReplaceAll(ReplaceAll(name, u"\\", u"\\\\"), u"\"", u"\\\"")).append(1, u'"');
+        out.append(1, u'"').append(QuotedText(name)).append(1, u'"');
         out += piece.substr(nameEnd);
       } else {
-        const std::u16string plain =
-            quoted ? ReplaceAll(ReplaceAll(name.substr(1, name.size() - 2), u"\\\"", u"\""), u"\\\\", u"\\")
-                   : std::u16string(name);
+        const std::u16string plain = quoted ? Unquoted(name) : std::u16string(name);
         out += HeaderWords(plain, lineLength());
         // The address goes on a line of its own when it would make this one too long.
         const std::u16string_view gap = piece.substr(nameEnd, open - nameEnd), address = piece.substr(open);

@@ -9,6 +9,15 @@ namespace corvane {
 
 bool IsAscii(std::u16string_view text);
 
+// Where the next `delimiter` outside a quoted string stands in `text`, from
+// `start` on (a backslash in quotes escapes the next character); text.size()
+// when none does.
+size_t FindOutsideQuotes(std::u16string_view text, size_t start, char16_t delimiter);
+// `text` as the inside of a quoted string: quotes and backslashes escaped.
+std::u16string QuotedText(std::u16string_view text);
+// The inside of the quoted string `quoted` ("..."), its escapes undone.
+std::u16string Unquoted(std::u16string_view quoted);
+
 // `value` unchanged when it is ASCII, else its UTF-8 as base64 encoded words, none
 // longer than 75 characters nor splitting a character, folded so that no line
 // exceeds 76 characters; `lead` is the length of the line before the value.
