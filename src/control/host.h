@@ -45,6 +45,13 @@ class Host {
   virtual void PropertyChanged(const std::u16string& name) = 0;
   // The name the host knows the control by (the message box's caption).
   virtual std::u16string InstanceName() = 0;
+  // Storage the control is about to fill with a long answer. Where memory is
+  // faulted in a small page at a time, faulting costs more than the copy, and a
+  // host may back the storage by large pages. A hint: it may do nothing.
+  virtual void PreparingLargeStorage(void* data, size_t bytes) {
+    (void)data;
+    (void)bytes;
+  }
 };
 
 }  // namespace corvane

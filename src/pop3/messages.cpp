@@ -1,6 +1,6 @@
 // The POP3 message operations: LIST, RETR and DELE of one message number.
+#include <algorithm>
 #include <new>
-#include <vector>
 
 #include "control/corvane.h"
 #include "pop3/reply.h"
@@ -69,7 +69,7 @@ std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRe
     // "-ERR" inside a message that a "+OK" announced: the message still comes,
     // and is read to its end and dropped, so the next command gets its own reply.
     if (first.rfind(u"+OK", refusal) != std::u16string::npos) {
-      std::vector<std::u16string> dropped;
+      std::u16string dropped;
       dialogue_.CollectAnswer(dropped, kPop3Terminator, false);
     } else if (reportRefusal) {
       int16_t code = 5;
@@ -80,16 +80,22 @@ std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRe
     return {};
   }
   Trace(u"RUNNING RETRIEVE LOOP");
-  std::vector<std::u16string> pieces;
-  const size_t end = dialogue_.CollectAnswer(pieces, kPop3Terminator, true);
+  std::u16string message;
+  // Storage for the announced size (with room for the status line and some
+  // stuffed dots) is taken once, not grown and copied as the message arrives.
+  if (const size_t announced = AnnouncedSize(first)) {
+    try {
+      message.reserve(std::min(announced + announced / 1024 + first.size() + 64, Dialogue::kLongestReceived));
+      host_.PreparingLargeStorage(message.data(), message.capacity() * sizeof(char16_t));
+    } catch (const std::bad_alloc&) {
+      // only a hint: the message grows as it comes
+    }
+  }
+  const size_t end = dialogue_.CollectAnswer(message, kPop3Terminator, true);
   Trace(u"RETRIEVE LOOP COMPLETED");
   if (end == std::u16string::npos) return {};  // no partial message passed off as whole
-  try {
-    return JoinUnstuffed(pieces, end + 2);  // up to the CR LF before the "."
-  } catch (const std::bad_alloc&) {
-    dialogue_.RefuseOutOfMemory();
-    return {};
-  }
+  Unstuff(message, end + 2);  // up to the CR LF before the "."
+  return message;
 }
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 #include "pop3/reply.h"
 
 #include <algorithm>
+#include <string>
 
 namespace corvane {
 
@@ -11,31 +12,31 @@ MailboxCounters ReadCounters(std::u16string_view reply, FieldList& fields) {
   return {count, ReadInt32(FieldAt(fields, 3))};
 }
 
-std::u16string JoinUnstuffed(std::vector<std::u16string>& pieces, size_t length) {
+void Unstuff(std::u16string& text, size_t length) {
   static constexpr std::u16string_view kStuffed = u"\r\n..";
-  constexpr size_t keep = kStuffed.size() - 1;  // characters a CR LF ".." may begin in before a piece
-  std::u16string text;
-  text.reserve(length);
-  std::u16string tail;  // the last of them so far, as they came
-  size_t taken = 0;
-  for (std::u16string& stored : pieces) {
-    const std::u16string_view piece = std::u16string_view(stored).substr(0, length - taken);
-    taken += piece.size();
-    // The dot dropped ends its CR LF "..", so it lies in the piece that completes
-    // it; the first search covers what the last piece ended with.
-    size_t copied = 0;
-    size_t found = FindText(tail + std::u16string(piece.substr(0, keep)), kStuffed);
-    if (found < tail.size()) {
-      copied = found + keep - tail.size();
-      text.append(piece.substr(0, copied++));
-    }
-    for (; (found = FindText(piece, kStuffed, copied)) != std::u16string_view::npos; copied = found + keep + 1)
-      text.append(piece.substr(copied, found + keep - copied));
-    text.append(piece.substr(copied));
-    tail.append(piece.substr(piece.size() - std::min(piece.size(), keep)));
-    tail.erase(0, tail.size() - std::min(tail.size(), keep));
-    std::u16string().swap(stored);
+  text.resize(length);
+  size_t kept = FindText(text, kStuffed);  // the text before `kept` is final
+  if (kept == std::u16string::npos) return;
+  size_t from = kept;  // the text from `from` on is still to be moved down to `kept`
+  for (size_t found = kept; found != std::u16string::npos; found = FindText(text, kStuffed, from)) {
+    const size_t n = found + 3 - from;  // up to and with the dot that stays
+    std::char_traits<char16_t>::move(text.data() + kept, text.data() + from, n);
+    kept += n;
+    from = found + 4;
   }
-  return text;
+  std::char_traits<char16_t>::move(text.data() + kept, text.data() + from, text.size() - from);
+  text.resize(kept + text.size() - from);
 }
+
+size_t AnnouncedSize(std::u16string_view status) {
+  const size_t ok = status.find(u"+OK ");
+  size_t size = 0;
+  // Nine digits at most: beyond them it is no size a message can have here.
+  for (size_t at = ok + 4; ok != status.npos && at < status.size() && at < ok + 13; ++at) {
+    if (status[at] < u'0' || status[at] > u'9') return status.substr(at).starts_with(u" octets") ? size : 0;
+    size = size * 10 + (status[at] - u'0');
+  }
+  return 0;
+}
+
 }  // namespace corvane

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "text/fields.h"
 
@@ -21,9 +20,12 @@ struct MailboxCounters {
 // Too few fields raise subscript out of range, numbers too large overflow.
 MailboxCounters ReadCounters(std::u16string_view reply, FieldList& fields);
 
-// The first `length` characters of `pieces` joined, with dot-stuffing undone
-// (every CR LF ".." becomes CR LF "."), in storage of their size; each piece is
-// emptied once copied, so the text is held about once, never twice.
-std::u16string JoinUnstuffed(std::vector<std::u16string>& pieces, size_t length);
+// Cuts `text` to its first `length` characters and undoes dot-stuffing in place:
+// every CR LF ".." becomes CR LF ".".
+void Unstuff(std::u16string& text, size_t length);
+
+// The size a status line announces ("+OK 1234 octets"), 0 when it names none: a
+// hint for storage, never trusted beyond it.
+size_t AnnouncedSize(std::u16string_view status);
 
 }  // namespace corvane

@@ -1,6 +1,10 @@
 #include "posix/posix_host.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 
 #include "posix/event_loop.h"
@@ -42,6 +46,19 @@ void PosixHost::MessageBox(const std::u16string& prompt, const std::u16string& c
 
 void PosixHost::PropertyChanged(const std::u16string& name) {
   if (propertyChanged_) propertyChanged_(name);
+}
+
+void PosixHost::PreparingLargeStorage(void* data, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  // Whole pages inside the storage only; a refusal leaves small pages, as before.
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 }  // namespace corvane

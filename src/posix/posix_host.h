@@ -49,6 +49,8 @@ class PosixHost : public Host {
   void OnPropertyChanged(PropertyChangedHandler handler) { propertyChanged_ = std::move(handler); }
 
   std::u16string InstanceName() override { return instanceName_; }
+  // Asks the kernel for transparent huge pages (where it offers them on request).
+  void PreparingLargeStorage(void* data, size_t bytes) override;
   void InstanceName(std::u16string name) { instanceName_ = std::move(name); }
 
  private:

@@ -180,7 +180,7 @@ void PosixSocket::SendData(const std::u16string& data) {
 }
 
 void PosixSocket::GetData(std::u16string& data) {
-  data = std::move(received_);
+  data.swap(received_);
   received_.clear();
 }
 

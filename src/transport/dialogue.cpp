@@ -119,8 +119,8 @@ bool Dialogue::WaitFor(const std::u16string& expected, int16_t& timeout, bool re
   }
   lastReply_.swap(recvBuffer_);  // the old reply's storage serves the next wait
   if (socket_.State() == Socket::kConnected) {
-    std::u16string rest;
-    socket_.GetData(rest);  // discarded: what arrives after the match is not the reply's
+    Fetch();
+    incoming_.clear();  // discarded: what arrives after the match is not the reply's
   }
   recvBuffer_.clear();
   return ok;
@@ -175,54 +175,26 @@ void Dialogue::WaitClose() {
   if (socket_.State() != Socket::kClosed) socket_.Close();
 }
 
-size_t Dialogue::CollectAnswer(std::vector<std::u16string>& pieces, std::u16string_view terminator, bool report) {
+size_t Dialogue::CollectAnswer(std::u16string& answer, std::u16string_view terminator, bool report) {
   const double start = owner_.Now();
-  const size_t keep = terminator.size() - 1;  // characters a terminator may begin in before a piece
-  std::u16string tail;                        // the last of them so far
-  size_t held = 0;
   for (;;) {
-    // Each piece is searched only where it could complete the terminator, so the
-    // whole answer is read in time linear in its size; a large piece is kept as
-    // it came, not copied, and the caller joins them once.
-    size_t end = FindText(tail + lastReply_.substr(0, keep), terminator);
-    if (end < tail.size()) {
-      end += held - tail.size();
-    } else if ((end = FindText(lastReply_, terminator)) != std::u16string::npos) {
-      end += held;
-    }
-    const size_t arrived = lastReply_.size();
-    if (arrived > longestReceived_ - held) {
-      overflow_ = Overflow::kTooLong;
-    } else {
-      try {
-        // Small pieces join the one before, so a server that sends a line at a
-        // time can't make the bookkeeping outweigh the text.
-        if (!pieces.empty() && pieces.back().size() < kSmallPiece) {
-          pieces.back() += lastReply_;
-          lastReply_.clear();
-        } else {
-          pieces.emplace_back().swap(lastReply_);
-        }
-      } catch (const std::bad_alloc&) {
-        overflow_ = Overflow::kOutOfMemory;
-      }
-    }
-    if (overflow_ != Overflow::kNone) {
-      std::vector<std::u16string>().swap(pieces);  // what came so far is dropped with it
+    // Only what arrived is searched, with the characters before it that a
+    // terminator may begin in: the whole answer is read in time linear in its size.
+    const size_t from = answer.size() - std::min(answer.size(), terminator.size() - 1);
+    const bool held = Hold(answer, lastReply_);
+    lastReply_.clear();
+    if (!held) {
       RefuseReceived(report);
       return std::u16string::npos;
     }
-    held += arrived;
-    if (end != std::u16string::npos) return end;
-    tail.append(pieces.back(), pieces.back().size() - std::min(arrived, keep));
-    tail.erase(0, tail.size() - std::min(tail.size(), keep));
+    if (const size_t end = FindText(answer, terminator, from); end != std::u16string::npos) return end;
     const double seconds = owner_.Now() - start;
     const int16_t timeout = owner_.WaitSeconds();
-    if (timeout > 0 && seconds > timeout && static_cast<double>(held) < kSlowestAnswer * (seconds - timeout)) {
+    if (timeout > 0 && seconds > timeout && static_cast<double>(answer.size()) < kSlowestAnswer * (seconds - timeout)) {
       if (report) {
         owner_.Report(3, owner_.ErrorText(3) + u": said '" + lastSaid_ + u"', the answer came slower than " +
                              DecimalText(static_cast<int32_t>(kSlowestAnswer)) + u" characters a second (" +
-                             DecimalText(static_cast<int32_t>(held)) + u" in " +
+                             DecimalText(static_cast<int32_t>(answer.size())) + u" in " +
                              DecimalText(static_cast<int32_t>(seconds)) + u" seconds)");
       }
       Abandon();
@@ -301,23 +273,32 @@ void Dialogue::Abandon() {
 
 // --- Received text
 
-void Dialogue::TakeData() {
-  if (socket_.State() != Socket::kConnected) return;
-  std::u16string text;
-  socket_.GetData(text);
-  Collect(std::move(text));
+void Dialogue::Fetch() {
+  // Storage of text already taken serves the socket's next receipt, so a long
+  // answer doesn't cost fresh memory at every pump; storage grown large by a
+  // long wait is let go instead of being kept for the connection's life.
+  if (incoming_.capacity() > kLongestRecycled) std::u16string().swap(incoming_);
+  socket_.GetData(incoming_);
 }
 
-void Dialogue::Collect(std::u16string&& text) {
+void Dialogue::TakeData() {
+  if (socket_.State() != Socket::kConnected) return;
+  Fetch();
+  Collect();
+}
+
+void Dialogue::Collect() {
   // Once refused, what else arrives before the wait sees it is dropped too, not
   // gathered again from empty.
-  if (overflow_ != Overflow::kNone) return;
-  // Text that finds nothing waiting is kept as it came, not copied.
-  if (recvBuffer_.empty() && text.size() <= longestReceived_) {
-    recvBuffer_.swap(text);
-    return;
+  if (overflow_ == Overflow::kNone) {
+    // Text that finds nothing waiting is kept as it came, not copied.
+    if (recvBuffer_.empty() && incoming_.size() <= longestReceived_) {
+      recvBuffer_.swap(incoming_);
+    } else {
+      Hold(recvBuffer_, incoming_);
+    }
   }
-  Hold(recvBuffer_, text);
+  incoming_.clear();
 }
 
 bool Dialogue::Hold(std::u16string& into, const std::u16string& text) {
@@ -422,10 +403,9 @@ bool Dialogue::Send(const std::u16string& text) {
 
 void Dialogue::DataArrived() {
   if (socket_.State() == Socket::kConnected) {
-    std::u16string text;
-    socket_.GetData(text);
-    if (owner_.Tracing()) owner_.TraceLine(u"Got " + text);
-    Collect(std::move(text));
+    Fetch();
+    if (owner_.Tracing()) owner_.TraceLine(u"Got " + incoming_);
+    Collect();
   }
   if (socket_.State() == Socket::kConnected) gotData_ = true;
 }

@@ -75,19 +75,13 @@ class Dialogue {
   std::optional<bool> Quit(const std::u16string& expected);
   // Waits up to Timeout seconds by the clock for the peer to close, then closes.
   void WaitClose();
-  // Collects a multi-line answer into `pieces`, as it arrived: from LastReply on
+  // Appends a multi-line answer to `answer`, as it arrived: from LastReply on
   // (which is left empty), waiting for line feeds until `terminator` arrives. Gives
-  // the terminator's position in the pieces joined, or npos when a wait failed,
-  // the text was refused or it came too slowly. The connection is abandoned then,
-  // as the rest of the answer would be taken for later replies. `report` false
-  // keeps the failure silent.
-  size_t CollectAnswer(std::vector<std::u16string>& pieces, std::u16string_view terminator, bool report);
-  // An answer read whole that no memory is left to hand over: reported and ended
-  // as received text that could not be held.
-  void RefuseOutOfMemory() {
-    overflow_ = Overflow::kOutOfMemory;
-    RefuseReceived();
-  }
+  // the terminator's position in `answer`, or npos when a wait failed, the text
+  // was refused (`answer` is emptied then) or it came too slowly. The connection is
+  // abandoned then, as the rest of the answer would be taken for later replies.
+  // `report` false keeps the failure silent. Storage the caller reserved is used.
+  size_t CollectAnswer(std::u16string& answer, std::u16string_view terminator, bool report);
   // --- Replies read as their protocols define them (the extension members)
   enum class Grammar {
     kPop3,  // one line: "+OK", "-ERR", or "+ " asking for more
@@ -142,8 +136,9 @@ class Dialogue {
   // server that trickles a line every Timeout - 1 seconds would otherwise hold
   // the call for ever, while a healthy slow one is far faster.
   static constexpr double kSlowestAnswer = 1024;
-  // A multi-line answer is kept in pieces of at least this many characters.
-  static constexpr size_t kSmallPiece = size_t{1} << 16;
+  // Received text's storage is handed back to the socket for its next receipt
+  // up to this capacity.
+  static constexpr size_t kLongestRecycled = size_t{1} << 20;
   // Why received text was refused: it went past longestReceived_, or the process
   // had no memory left for it.
   enum class Overflow { kNone, kTooLong, kOutOfMemory };
@@ -151,10 +146,13 @@ class Dialogue {
   bool TimeIsUp() const { return ticksLeft_ < 1; }
   // Loads the countdown with Timeout and starts the timer.
   void StartCountdown();
-  // Takes what the socket holds into the received text, if connected.
+  // What the socket holds into incoming_.
+  void Fetch();
+  // Fetches what the socket holds and collects it, if connected.
   void TakeData();
-  // Appends to the received text, or drops it all once it would pass longestReceived_.
-  void Collect(std::u16string&& text);
+  // Moves incoming_ to the received text, or drops it all once it would pass
+  // longestReceived_.
+  void Collect();
   // Appends `text` to `into`; false, with `into` emptied and overflow_ saying why,
   // when it would pass longestReceived_ or memory ran out.
   bool Hold(std::u16string& into, const std::u16string& text);
@@ -166,6 +164,7 @@ class Dialogue {
   Owner& owner_;
   const std::u16string lineEnd_;
   std::u16string recvBuffer_;
+  std::u16string incoming_;  // just taken from the socket
   std::u16string lastReply_;
   std::u16string lastSaid_;
   int16_t ticksLeft_ = 0;

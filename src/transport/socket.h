@@ -52,8 +52,9 @@ class Socket {
   virtual void StartTls() = 0;
   // Queues text for sending, one byte per character in the host's character set.
   virtual void SendData(const std::u16string& data) = 0;
-  // Hands over all text received and not yet taken (empty when none). It never
-  // reads from the network itself: text is received only while the host pumps.
+  // Hands over all text received and not yet taken (empty when none), in place of
+  // what `data` held; the socket may keep `data`'s storage for its next receipt.
+  // It never reads from the network itself: text is received only while the host pumps.
   virtual void GetData(std::u16string& data) = 0;
 };
 

@@ -367,16 +367,18 @@ TEST(Pop3, ARetrieveThatTricklesEndsInBoundedTime) {
   }
 }
 
-TEST(Pop3Reply, JoinUnstuffed) {
+TEST(Pop3Reply, UnstuffedInPlaceAndTheAnnouncedSize) {
   for (std::u16string text : {u"", u"\r\n..", u"a\r\n...\r\n..\r\n..x", u"..a\r\n.b", u"\r\n..\r\n..\r\n....",
                               u"x\r\n.", u"no dots here"}) {
     const std::u16string expected = ReplaceAll(text, u"\r\n..", u"\r\n.");
-    for (size_t i = 0; i <= text.size(); ++i)
-      for (size_t j = i; j <= text.size(); ++j) {  // in three pieces, with text past the end
-        std::vector<std::u16string> pieces{text.substr(0, i), text.substr(i, j - i), text.substr(j) + u"\r\n.."};
-        EXPECT_EQ(Utf8(JoinUnstuffed(pieces, text.size())), Utf8(expected));
-      }
+    std::u16string message = text + u"\r\n..";  // with text past the end
+    Unstuff(message, text.size());
+    EXPECT_EQ(Utf8(message), Utf8(expected));
   }
+  EXPECT_EQ(AnnouncedSize(u"+OK 52428800 octets\r\n"), 52428800u);
+  // Only a size, and one that fits, is a hint.
+  for (const char16_t* status : {u"+OK message follows", u"+OK 4294967296 octets", u"+OK 12 lines"})
+    EXPECT_EQ(AnnouncedSize(status), 0u) << Utf8(status);
 }
 
 // The host's own steps, one per pump: each pump is one second.

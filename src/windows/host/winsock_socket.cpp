@@ -424,7 +424,8 @@ void WinsockSocket::flush(bool quiet) {
 }
 
 void WinsockSocket::GetData(std::u16string& data) {
-  data = hostCharset().fromBytes(received_);
+  data.resize(received_.size());
+  hostCharset().fromBytes(received_, data.data());
   received_.clear();
 }
 
