@@ -92,11 +92,14 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
   int32_t MailBoxSize() const { return mailBoxSize_; }
   int32_t Size(int16_t& Index);
   std::u16string Retrieve(int16_t& Index);
+  // Retrieve into storage the caller chose; it is left empty on failure.
+  void Retrieve(int16_t& Index, AnswerStorage& message);
   bool Delete(int16_t& Index);
   // The message's unique id (UIDL), "" when the server keeps none.
   std::u16string UniqueId(int16_t& Index);
   // The message's headers and first `Lines` lines of its body (TOP), read like Retrieve.
   std::u16string Top(int16_t& Index, int16_t& Lines);
+  void Top(int16_t& Index, int16_t& Lines, AnswerStorage& message);
 
   // A value that the control would write into a command or header line and that
   // holds CR, LF or NUL is refused with error kLineBreakRefused before anything
@@ -197,7 +200,7 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
   bool SendBody(const std::u16string& body);
   // Says `command` (RETR or TOP) and reads the message it brings, un-stuffed; a
   // "-ERR" gives "" (raising error 5 quoting it when `reportRefusal`).
-  std::u16string ReadMessage(const std::u16string& command, bool reportRefusal);
+  void ReadMessage(const std::u16string& command, bool reportRefusal, AnswerStorage& message);
 
   // --- The extension logins
   // StartTLS asked for on a connection that is not TLS already.

@@ -30,15 +30,26 @@ bool Corvane::Delete(int16_t& Index) {
 }
 
 std::u16string Corvane::Retrieve(int16_t& Index) {
+  TextAnswer message;
+  Retrieve(Index, message);
+  return std::move(message.text);
+}
+
+void Corvane::Retrieve(int16_t& Index, AnswerStorage& message) {
   const std::u16string number = DecimalText(Index);
-  if (!BeginInSession(u"[POP3 retrieve " + number + u"]")) return {};
-  return ReadMessage(u"RETR " + number, dialogue_.ReadsRepliesWhole());
+  if (BeginInSession(u"[POP3 retrieve " + number + u"]"))
+    ReadMessage(u"RETR " + number, dialogue_.ReadsRepliesWhole(), message);
 }
 
 std::u16string Corvane::Top(int16_t& Index, int16_t& Lines) {
+  TextAnswer message;
+  Top(Index, Lines, message);
+  return std::move(message.text);
+}
+
+void Corvane::Top(int16_t& Index, int16_t& Lines, AnswerStorage& message) {
   const std::u16string number = DecimalText(Index);
-  if (!BeginInSession(u"[POP3 top " + number + u"]")) return {};
-  return ReadMessage(u"TOP " + number + u" " + DecimalText(Lines), true);
+  if (BeginInSession(u"[POP3 top " + number + u"]")) ReadMessage(u"TOP " + number + u" " + DecimalText(Lines), true, message);
 }
 
 std::u16string Corvane::UniqueId(int16_t& Index) {
@@ -52,7 +63,7 @@ std::u16string Corvane::UniqueId(int16_t& Index) {
   return reply->substr(id + 1, reply->find_first_of(u"\r\n", id) - id - 1);
 }
 
-std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRefusal) {
+void Corvane::ReadMessage(const std::u16string& command, bool reportRefusal, AnswerStorage& message) {
   const std::u16string& lineEnd = dialogue_.LineEnd();
   dialogue_.Say(command + lineEnd, false);
   Trace(u"RUNNING WS_Wait");
@@ -61,7 +72,7 @@ std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRe
   int16_t timeout = -1;
   if (!dialogue_.WaitFor(lineEnd, timeout)) {
     dialogue_.Abandon();
-    return {};
+    return;
   }
   const std::u16string& first = dialogue_.LastReply();
   Trace(u"RUNNING WS_Wait OK");
@@ -69,7 +80,7 @@ std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRe
     // "-ERR" inside a message that a "+OK" announced: the message still comes,
     // and is read to its end and dropped, so the next command gets its own reply.
     if (first.rfind(u"+OK", refusal) != std::u16string::npos) {
-      std::u16string dropped;
+      TextAnswer dropped;
       dialogue_.CollectAnswer(dropped, kPop3Terminator, false);
     } else if (reportRefusal) {
       int16_t code = 5;
@@ -77,25 +88,27 @@ std::u16string Corvane::ReadMessage(const std::u16string& command, bool reportRe
                             first.substr(refusal, first.find_first_of(u"\r\n", refusal) - refusal) + u"'";
       RaiseError(code, text);
     }
-    return {};
+    return;
   }
   Trace(u"RUNNING RETRIEVE LOOP");
-  std::u16string message;
   // Storage for the announced size (with room for the status line and some
   // stuffed dots) is taken once, not grown and copied as the message arrives.
   if (const size_t announced = AnnouncedSize(first)) {
     try {
-      message.reserve(std::min(announced + announced / 1024 + first.size() + 64, Dialogue::kLongestReceived));
-      host_.PreparingLargeStorage(message.data(), message.capacity() * sizeof(char16_t));
+      const size_t room = std::min(announced + announced / 1024 + first.size() + 64, Dialogue::kLongestReceived);
+      message.Reserve(room);
+      host_.PreparingLargeStorage(message.Data(), room * sizeof(char16_t));
     } catch (const std::bad_alloc&) {
       // only a hint: the message grows as it comes
     }
   }
   const size_t end = dialogue_.CollectAnswer(message, kPop3Terminator, true);
   Trace(u"RETRIEVE LOOP COMPLETED");
-  if (end == std::u16string::npos) return {};  // no partial message passed off as whole
-  Unstuff(message, end + 2);  // up to the CR LF before the "."
-  return message;
+  if (end == std::u16string::npos) {
+    message.Cut(0);  // no partial message passed off as whole
+    return;
+  }
+  message.Cut(Unstuff(message.Data(), end + 2));  // up to the CR LF before the "."
 }
 
 }  // namespace corvane

@@ -12,20 +12,20 @@ MailboxCounters ReadCounters(std::u16string_view reply, FieldList& fields) {
   return {count, ReadInt32(FieldAt(fields, 3))};
 }
 
-void Unstuff(std::u16string& text, size_t length) {
+size_t Unstuff(char16_t* text, size_t length) {
   static constexpr std::u16string_view kStuffed = u"\r\n..";
-  text.resize(length);
-  size_t kept = FindText(text, kStuffed);  // the text before `kept` is final
-  if (kept == std::u16string::npos) return;
+  const std::u16string_view view(text, length);
+  size_t kept = FindText(view, kStuffed);  // the text before `kept` is final
+  if (kept == std::u16string::npos) return length;
   size_t from = kept;  // the text from `from` on is still to be moved down to `kept`
-  for (size_t found = kept; found != std::u16string::npos; found = FindText(text, kStuffed, from)) {
+  for (size_t found = kept; found != std::u16string::npos; found = FindText(view, kStuffed, from)) {
     const size_t n = found + 3 - from;  // up to and with the dot that stays
-    std::char_traits<char16_t>::move(text.data() + kept, text.data() + from, n);
+    std::char_traits<char16_t>::move(text + kept, text + from, n);
     kept += n;
     from = found + 4;
   }
-  std::char_traits<char16_t>::move(text.data() + kept, text.data() + from, text.size() - from);
-  text.resize(kept + text.size() - from);
+  std::char_traits<char16_t>::move(text + kept, text + from, length - from);
+  return kept + length - from;
 }
 
 size_t AnnouncedSize(std::u16string_view status) {

@@ -20,9 +20,9 @@ struct MailboxCounters {
 // Too few fields raise subscript out of range, numbers too large overflow.
 MailboxCounters ReadCounters(std::u16string_view reply, FieldList& fields);
 
-// Cuts `text` to its first `length` characters and undoes dot-stuffing in place:
-// every CR LF ".." becomes CR LF ".".
-void Unstuff(std::u16string& text, size_t length);
+// Undoes dot-stuffing of `text` in place, every CR LF ".." becoming CR LF ".":
+// the length of what is left.
+size_t Unstuff(char16_t* text, size_t length);
 
 // The size a status line announces ("+OK 1234 octets"), 0 when it names none: a
 // hint for storage, never trusted beyond it.

@@ -175,26 +175,35 @@ void Dialogue::WaitClose() {
   if (socket_.State() != Socket::kClosed) socket_.Close();
 }
 
-size_t Dialogue::CollectAnswer(std::u16string& answer, std::u16string_view terminator, bool report) {
+size_t Dialogue::CollectAnswer(AnswerStorage& answer, std::u16string_view terminator, bool report) {
   const double start = owner_.Now();
   for (;;) {
     // Only what arrived is searched, with the characters before it that a
     // terminator may begin in: the whole answer is read in time linear in its size.
-    const size_t from = answer.size() - std::min(answer.size(), terminator.size() - 1);
-    const bool held = Hold(answer, lastReply_);
+    const size_t from = answer.Size() - std::min(answer.Size(), terminator.size() - 1);
+    if (lastReply_.size() > longestReceived_ - answer.Size()) {
+      overflow_ = Overflow::kTooLong;
+    } else {
+      try {
+        answer.Append(lastReply_);
+      } catch (const std::bad_alloc&) {
+        overflow_ = Overflow::kOutOfMemory;
+      }
+    }
     lastReply_.clear();
-    if (!held) {
+    if (overflow_ != Overflow::kNone) {
+      answer.Cut(0);  // what came so far is dropped with it
       RefuseReceived(report);
       return std::u16string::npos;
     }
-    if (const size_t end = FindText(answer, terminator, from); end != std::u16string::npos) return end;
+    if (const size_t end = FindText(answer.Text(), terminator, from); end != std::u16string::npos) return end;
     const double seconds = owner_.Now() - start;
     const int16_t timeout = owner_.WaitSeconds();
-    if (timeout > 0 && seconds > timeout && static_cast<double>(answer.size()) < kSlowestAnswer * (seconds - timeout)) {
+    if (timeout > 0 && seconds > timeout && static_cast<double>(answer.Size()) < kSlowestAnswer * (seconds - timeout)) {
       if (report) {
         owner_.Report(3, owner_.ErrorText(3) + u": said '" + lastSaid_ + u"', the answer came slower than " +
                              DecimalText(static_cast<int32_t>(kSlowestAnswer)) + u" characters a second (" +
-                             DecimalText(static_cast<int32_t>(answer.size())) + u" in " +
+                             DecimalText(static_cast<int32_t>(answer.Size())) + u" in " +
                              DecimalText(static_cast<int32_t>(seconds)) + u" seconds)");
       }
       Abandon();

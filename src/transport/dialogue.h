@@ -16,6 +16,35 @@
 
 namespace corvane {
 
+// Where a long answer is gathered. TextAnswer keeps it in a std::u16string; a
+// shell may gather it straight into the string type it hands over, so the
+// answer is never copied whole.
+class AnswerStorage {
+ public:
+  virtual ~AnswerStorage() = default;
+  virtual char16_t* Data() = 0;
+  virtual size_t Size() const = 0;
+  // Takes room for `characters` in all now. Each of these three may throw std::bad_alloc.
+  virtual void Reserve(size_t characters) = 0;
+  virtual void Append(std::u16string_view text) = 0;
+  // Keeps the first `characters`; 0 lets the storage go.
+  virtual void Cut(size_t characters) = 0;
+  std::u16string_view Text() { return {Data(), Size()}; }
+};
+
+class TextAnswer final : public AnswerStorage {
+ public:
+  char16_t* Data() override { return text.data(); }
+  size_t Size() const override { return text.size(); }
+  void Reserve(size_t characters) override { text.reserve(characters); }
+  void Append(std::u16string_view more) override { text += more; }
+  void Cut(size_t characters) override {
+    if (characters == 0) std::u16string().swap(text);
+    text.resize(characters);
+  }
+  std::u16string text;
+};
+
 class Dialogue {
  public:
   class Owner {
@@ -81,7 +110,7 @@ class Dialogue {
   // was refused (`answer` is emptied then) or it came too slowly. The connection is
   // abandoned then, as the rest of the answer would be taken for later replies.
   // `report` false keeps the failure silent. Storage the caller reserved is used.
-  size_t CollectAnswer(std::u16string& answer, std::u16string_view terminator, bool report);
+  size_t CollectAnswer(AnswerStorage& answer, std::u16string_view terminator, bool report);
   // --- Replies read as their protocols define them (the extension members)
   enum class Grammar {
     kPop3,  // one line: "+OK", "-ERR", or "+ " asking for more

@@ -357,7 +357,7 @@ class CorvaneControl final : public DispatchObject<_Corvane, IConnectionPointCon
     return call([&] { *result = core_.Size(*Index); }, Index, result);
   }
   HRESULT STDMETHODCALLTYPE Retrieve(short* Index, BSTR* result) override {
-    return getString(result, [&] { return core_.Retrieve(*Index); }, Index);
+    return getAnswer(result, [&](BstrAnswer& message) { core_.Retrieve(*Index, message); }, Index);
   }
   HRESULT STDMETHODCALLTYPE Delete(short* Index, VARIANT_BOOL* result) override {
     return call([&] { *result = toVariantBool(core_.Delete(*Index)); }, Index, result);
@@ -366,7 +366,7 @@ class CorvaneControl final : public DispatchObject<_Corvane, IConnectionPointCon
     return getString(result, [&] { return core_.UniqueId(*Index); }, Index);
   }
   HRESULT STDMETHODCALLTYPE Top(short* Index, short* Lines, BSTR* result) override {
-    return getString(result, [&] { return core_.Top(*Index, *Lines); }, Index, Lines);
+    return getAnswer(result, [&](BstrAnswer& message) { core_.Top(*Index, *Lines, message); }, Index, Lines);
   }
 
   // --- SMTP
@@ -527,6 +527,19 @@ class CorvaneControl final : public DispatchObject<_Corvane, IConnectionPointCon
         [&] {
           *result = nullptr;
           *result = toBstr(value());
+        },
+        result, required...);
+  }
+
+  // A long answer, gathered straight into the BSTR handed over.
+  template <class Reader, class... Pointers>
+  HRESULT getAnswer(BSTR* result, Reader read, Pointers... required) const {
+    return call(
+        [&] {
+          *result = nullptr;
+          BstrAnswer message;
+          read(message);
+          *result = message.Release();
         },
         result, required...);
   }

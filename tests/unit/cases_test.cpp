@@ -372,7 +372,7 @@ TEST(Pop3Reply, UnstuffedInPlaceAndTheAnnouncedSize) {
                               u"x\r\n.", u"no dots here"}) {
     const std::u16string expected = ReplaceAll(text, u"\r\n..", u"\r\n.");
     std::u16string message = text + u"\r\n..";  // with text past the end
-    Unstuff(message, text.size());
+    message.resize(Unstuff(message.data(), text.size()));
     EXPECT_EQ(Utf8(message), Utf8(expected));
   }
   EXPECT_EQ(AnnouncedSize(u"+OK 52428800 octets\r\n"), 52428800u);
