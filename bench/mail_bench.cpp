@@ -16,13 +16,18 @@
 //   mail_bench write-attachment OUT      the 10 MiB attachment
 //   mail_bench write-mime FILE OUT       the message SendMime makes with FILE attached
 //   mail_bench time PROGRAM ARGS...      runs a program and measures it
+//   mail_bench floor USER PASS           the server's own pace: a bare client that logs in,
+//                                        reads RETR 1 to its end into one buffer and drops it
 //
 // A measurement prints one line, "wall=S cpu=S peak=BYTES compose=S": the session's
 // wall and CPU time, what the process's peak memory grew by during it (and during
 // composing, which `compose` times for sendmime; for `time`, the child's whole
 // peak); `many` adds "first=S last=S", the mean time per message over the first
 // and the last quarter of the session. It exits 1 when the control failed or the text came back wrong.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -236,6 +241,35 @@ int Time(char** argv) {
 
 }  // namespace
 
+// What no client can beat: the server sending the message to a reader that does
+// nothing with it, in pieces as large as the control reads.
+int Floor(const char* user, const char* password) {
+  const int port = std::stoi(Servers().at("POP3_PORT"));
+  std::string buffer(1 << 18, '\0');
+  bool whole = false;
+  Print(Measure([&] {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
+    const std::string commands = std::string("USER ") + user + "\r\nPASS " + password + "\r\nRETR 1\r\n";
+    if (send(fd, commands.data(), commands.size(), 0) != static_cast<ssize_t>(commands.size())) return;
+    std::string last;  // the last five bytes read: the answer ends in its terminator
+    for (ssize_t got; (got = recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
+      last.append(buffer.data() + got - std::min<ssize_t>(got, 5), static_cast<size_t>(std::min<ssize_t>(got, 5)));
+      if (last.ends_with("\r\n.\r\n")) {
+        whole = send(fd, "QUIT\r\n", 6, 0) == 6;
+        break;
+      }
+      last.erase(0, last.size() - std::min<size_t>(last.size(), 4));
+    }
+    close(fd);
+  }));
+  return whole ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   try {
@@ -250,6 +284,7 @@ int main(int argc, char** argv) {
     if (command == "write-attachment" && argc == 3) return Write(argv[2], Attachment()), 0;
     if (command == "write-mime" && argc == 4) return WriteMime(argv[2], argv[3]);
     if (command == "time" && argc > 2) return Time(argv + 2);
+    if (command == "floor" && argc == 4) return Floor(argv[2], argv[3]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "mail_bench %s: %s\n", command.c_str(), e.what());
     return 1;

@@ -198,6 +198,8 @@ for size in 1 10 50; do
   native_figures=$(measure "$bench" retrieve "$u" "$p" $((size * mib)))
   reference=${curl_figures%% *}
   row "$key.curl" "$size MiB, curl" "$curl_figures" 0 "$reference"
+  # The server's own pace, which bounds every client: a bare reader that drops the text.
+  row "$key.floor" "$size MiB, server floor" "$(measure "$bench" floor "$u" "$p")" 0 "$reference"
   row "$key.native" "$size MiB, native" "$native_figures" $((size * mib)) "$reference"
   ocx_rows "$key" "$size MiB" $((size * mib)) "$reference" retrieve "$servers_env" "$u" "$p" $((size * mib))
 done
