@@ -195,9 +195,10 @@ class Corvane : private SocketEvents, private Dialogue::Owner {
  private:
   // The end of a failed login: the socket closed, the control offline.
   bool LoginFailed();
-  // Says the lines of `body` (split at CR LF) dot-stuffed, each waiting for its
-  // send to complete, then "." and waits for "250".
-  bool SendBody(const std::u16string& body);
+  // Says the lines of a message's text (split at CR LF) dot-stuffed, each waiting
+  // for its send to complete: the text whole, or a piece of it at a time. False
+  // once the connection is gone. "." ends the text.
+  bool SendBody(std::u16string_view body);
   // Says `command` (RETR or TOP) and reads the message it brings, un-stuffed; a
   // "-ERR" gives "" (raising error 5 quoting it when `reportRefusal`).
   void ReadMessage(const std::u16string& command, bool reportRefusal, AnswerStorage& message);

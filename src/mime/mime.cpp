@@ -26,7 +26,7 @@ void Mime::ContentAdd(int32_t id, std::u16string data) {
   ContentPart& record = part(id);
   if (record.type.empty()) record.type = kDefaultTextType;
   record.encoding = u"8bit";
-  record.data = std::move(data);
+  record.data = std::make_shared<const std::u16string>(std::move(data));
 }
 
 std::u16string Mime::ContentType(int32_t id) const {
@@ -106,6 +106,85 @@ class WritingSink {
   char16_t* out_;
 };
 
+// Third: hands the message out in pieces of whole lines as it is laid out,
+// holding some kPiece characters (more only for one longer line), so that no
+// part's text or encoding is ever held whole. Once `deliver` says stop, the rest
+// of the walk writes nothing.
+class StreamingSink {
+ public:
+  explicit StreamingSink(const std::function<bool(std::u16string_view)>& deliver) : deliver_(deliver) {}
+  void text(std::u16string_view s) {
+    slices(s, [&](std::u16string_view slice) { buffer_ += slice; });
+  }
+  void base64(std::u16string_view data) {
+    encodeSlices(data, [](std::u16string_view slice, std::string& bytes) { bytes += hostCharset().toBytes(slice); });
+  }
+  void utf8(std::u16string_view text) {
+    slices(text, [&](std::u16string_view slice) { buffer_ += hostCharset().fromBytes(Utf8(slice)); });
+  }
+  void utf8Base64(std::u16string_view text) {
+    encodeSlices(text, [](std::u16string_view slice, std::string& bytes) { bytes += Utf8(slice); });
+  }
+  template <class Write>
+  void repeat(size_t count, Write write) {
+    while (count-- != 0 && !stopped_) write(*this);
+  }
+  // Hands over the last piece; whether every piece was taken.
+  bool finish() { return !stopped_ && deliver_(buffer_); }
+
+ private:
+  static constexpr size_t kPiece = size_t{1} << 16;
+  // Characters taken at a time: whole lines of base64 (57 bytes each).
+  static constexpr size_t kSlice = 57 * 256;
+
+  // Gives `text` to `take` a slice at a time, never parting a surrogate pair,
+  // handing out the whole lines gathered after each.
+  template <class Take>
+  void slices(std::u16string_view text, Take take) {
+    for (size_t at = 0, n; at < text.size() && !stopped_; at += n) {
+      n = std::min(kSlice, text.size() - at);
+      if (at + n < text.size() && text[at + n - 1] >= 0xD800 && text[at + n - 1] <= 0xDBFF) --n;
+      take(text.substr(at, n));
+      deliverLines();
+    }
+  }
+  // The base64 of the bytes `toBytes` makes of `text`, encoded whole lines at a time.
+  template <class ToBytes>
+  void encodeSlices(std::u16string_view text, ToBytes toBytes) {
+    std::string bytes;
+    bool first = true;
+    auto encode = [&](size_t size) {
+      if (!first) buffer_ += kCrLf;
+      first = false;
+      AppendBase64(std::string_view(bytes).substr(0, size), buffer_);
+      bytes.erase(0, size);
+    };
+    slices(text, [&](std::u16string_view slice) {
+      toBytes(slice, bytes);
+      if (bytes.size() >= 57) encode(bytes.size() / 57 * 57);
+    });
+    if (!bytes.empty() && !stopped_) {
+      encode(bytes.size());
+      deliverLines();
+    }
+  }
+  // Once a piece's worth is gathered, hands over what ends in its last CR LF.
+  void deliverLines() {
+    if (buffer_.size() < kPiece || stopped_) return;
+    const size_t from = scanned_, cut = std::u16string_view(buffer_).substr(from).rfind(kCrLf);
+    scanned_ = buffer_.size() - 1;  // a CR at the end may yet be followed by LF
+    if (cut == std::u16string_view::npos) return;
+    stopped_ = !deliver_(std::u16string_view(buffer_).substr(0, from + cut));
+    buffer_.erase(0, from + cut + kCrLf.size());
+    scanned_ = buffer_.empty() ? 0 : buffer_.size() - 1;
+  }
+
+  const std::function<bool(std::u16string_view)>& deliver_;
+  std::u16string buffer_;
+  size_t scanned_ = 0;  // no CR LF starts before this in buffer_
+  bool stopped_ = false;
+};
+
 bool IsTextType(std::u16string_view type) { return EqualsIgnoringCase(type.substr(0, 5), u"text/"); }
 
 // A part's type as sent in UTF-8: a text type's charset says UTF-8 (added when it
@@ -164,15 +243,15 @@ void Mime::write(Sink& sink, const Wording& wording) const {
     // Text as UTF-8; as base64 where the host's set can't carry its bytes.
     const bool utf8 = wording.utf8 && IsTextType(record.type);
     const bool recoded =
-        utf8 && record.encoding == u"8bit" && !hostCharset().carriesEveryByte() && !IsAscii(record.data);
+        utf8 && record.encoding == u"8bit" && !hostCharset().carriesEveryByte() && !IsAscii(record.body());
     line(to, u"--", kBoundary);
     line(to, u"Content-Type: ", wording.utf8 ? utf8Type : record.type);
     line(to, u"Content-Transfer-Encoding: ", recoded ? u"base64" : record.encoding);
     to.text(kCrLf);
     if (record.encoding == u"base64" || recoded) {
-      utf8 ? to.utf8Base64(record.data) : to.base64(record.data);
+      utf8 ? to.utf8Base64(record.body()) : to.base64(record.body());
     } else if (record.encoding == u"8bit") {
-      utf8 ? to.utf8(record.data) : to.text(record.data);
+      utf8 ? to.utf8(record.body()) : to.text(record.body());
     }
     to.text(u"\r\n\r\n");
   };
@@ -203,24 +282,41 @@ std::optional<Mime::NamedValue> Mime::UnwritableValue() const {
   return std::nullopt;
 }
 
-int16_t Mime::GenerateMime(std::u16string& result, bool utf8) const {
+Mime::Wording Mime::wording(bool utf8, std::u16string (&encoded)[4]) const {
   if (const std::optional<NamedValue> bad = UnwritableValue())
     throw AutomationError(ErrorNumber::InvalidArgument, Utf8(*LineBreakRefusal(bad->what, bad->value, u"was not written")));
-  std::u16string encoded[4];
-  if (utf8) {
-    encoded[0] = AddressWords(too_, 4), encoded[1] = AddressWords(from_, 6), encoded[2] = HeaderWords(subject_, 9);
-    encoded[3] = AddressWords(notification_, 29);
-  }
-  const Wording wording = utf8 ? Wording{encoded[0], encoded[1], encoded[2], encoded[3], true}
-                               : Wording{too_, from_, subject_, notification_, false};
+  if (!utf8) return Wording{too_, from_, subject_, notification_, false};
+  encoded[0] = AddressWords(too_, 4), encoded[1] = AddressWords(from_, 6), encoded[2] = HeaderWords(subject_, 9);
+  encoded[3] = AddressWords(notification_, 29);
+  return Wording{encoded[0], encoded[1], encoded[2], encoded[3], true};
+}
+
+size_t Mime::length(const Wording& wording) const {
   MeasuringSink measure;
   write(measure, wording);
+  return measure.length();
+}
+
+int16_t Mime::GenerateMime(std::u16string& result, bool utf8) const {
+  std::u16string encoded[4];
+  const Wording words = wording(utf8, encoded);
+  const size_t size = length(words);
   result.clear();
   result.shrink_to_fit();  // let go of an earlier message before making the new one
-  result.resize(measure.length());
+  result.resize(size);
   WritingSink writer(result.data());
-  write(writer, wording);
+  write(writer, words);
   return -1;
+}
+
+Mime::Outgoing::Outgoing(const Mime& mime, bool utf8) : mime_(mime), wording_(mime_.wording(utf8, encoded_)) {
+  mime_.length(wording_);
+}
+
+bool Mime::Outgoing::Write(const std::function<bool(std::u16string_view)>& deliver) const {
+  StreamingSink sink(deliver);
+  mime_.write(sink, wording_);
+  return sink.finish();
 }
 
 }  // namespace corvane

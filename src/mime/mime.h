@@ -2,7 +2,9 @@
 // The message composer: header fields and numbered content parts of one outgoing
 // message, generated as one multipart/mixed text. It does no network work.
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,11 +71,16 @@ class Mime {
   // string holds).
   static constexpr size_t kMaxMessageLength = kLongestText;
 
+  // GenerateMime's message handed out in pieces (below).
+  class Outgoing;
+
  private:
   struct ContentPart {
     std::u16string type;
     std::u16string encoding;
-    std::u16string data;
+    // Replaced, never changed, so that copies of the object can share it.
+    std::shared_ptr<const std::u16string> data;
+    std::u16string_view body() const { return data ? std::u16string_view(*data) : std::u16string_view(); }
   };
 
   // Grows the table to `id` and gives its record; never called with id < 0.
@@ -84,6 +91,11 @@ class Mime {
     std::u16string_view too, from, subject, notification;
     bool utf8;
   };
+  // Refuses a message with an unwritable value, as GenerateMime does, and gives
+  // its wording; the encoded words it needs are kept in `encoded`.
+  Wording wording(bool utf8, std::u16string (&encoded)[4]) const;
+  // The message's length in characters; raises out of memory past kMaxMessageLength.
+  size_t length(const Wording& wording) const;
   // Lays out the message; the same walk first measures it, then writes it.
   template <class Sink>
   void write(Sink& sink, const Wording& wording) const;
@@ -92,6 +104,27 @@ class Mime {
   int32_t count_ = 0;
   // Only records that ever held a value are stored; the others read as empty.
   std::map<int32_t, ContentPart> parts_;
+};
+
+// GenerateMime's message, handed out in pieces rather than made whole. It is
+// taken from the object as it is when constructed (the parts' data shared, not
+// copied), so later changes to the object leave it alone, and it is checked and
+// measured then, raising what GenerateMime raises.
+class Mime::Outgoing {
+ public:
+  Outgoing(const Mime& mime, bool utf8);
+  Outgoing(const Outgoing&) = delete;
+  Outgoing& operator=(const Outgoing&) = delete;
+  // Hands the message to `deliver` in order, in pieces of whole lines: the CR LF
+  // that ends each piece is left out, so the pieces joined by CR LF are the
+  // message. A piece is some 64 Ki characters, longer only for a longer line.
+  // Stops once `deliver` returns false; whether every piece was taken.
+  bool Write(const std::function<bool(std::u16string_view)>& deliver) const;
+
+ private:
+  const Mime mime_;
+  std::u16string encoded_[4];
+  const Wording wording_;
 };
 
 }  // namespace corvane

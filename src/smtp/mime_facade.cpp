@@ -2,6 +2,7 @@
 // in, and files attached as base64 parts.
 #include "smtp/mime_facade.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -80,10 +81,16 @@ std::u16string ReadFileChars(const std::u16string& file) {
   if (length < 0) FileError(ErrorNumber::PathFileAccess, file);
   if (static_cast<unsigned long long>(length) > Mime::kMaxMessageLength)
     FileError(ErrorNumber::OutOfMemory, file);
-  std::string bytes(static_cast<size_t>(length), '\0');
+  std::u16string chars(static_cast<size_t>(length), u'\0');
   in.seekg(0);
-  if (!in.read(bytes.data(), length)) FileError(ErrorNumber::PathFileAccess, file);
-  return hostCharset().fromBytes(bytes);
+  // A block at a time, so that the file's bytes are never held beside its text.
+  std::string block(size_t{1} << 16, '\0');
+  for (size_t at = 0, n; at < chars.size(); at += n) {
+    n = std::min(block.size(), chars.size() - at);
+    if (!in.read(block.data(), static_cast<std::streamsize>(n))) FileError(ErrorNumber::PathFileAccess, file);
+    hostCharset().fromBytes(std::string_view(block.data(), n), chars.data() + at);
+  }
+  return chars;
 }
 
 }  // namespace

@@ -35,11 +35,9 @@ int16_t Corvane::SendMime() {
   // Refused before anything is made or sent, and kept, to be put right.
   const std::optional<Mime::NamedValue> bad = mimeObj_->UnwritableValue();
   if (bad && RefuseLineBreak(bad->what, bad->value)) return 0;
-  std::u16string message;
-  if (mimeObj_->GenerateMime(message, SendsUtf8()) != -1) {
-    mimeObj_->Clear();
-    return 0;
-  }
+  // Checked and measured before anything is sent, then written as it goes out:
+  // from a copy, as handlers may change the object meanwhile.
+  const Mime::Outgoing message(*mimeObj_, SendsUtf8());
   const std::u16string sender = EnvelopeSender(mimeObj_->From());
   const bool sent = [&] {
     if (!dialogue_.Ask(u"MAIL FROM:" + sender, u"250")) return false;
@@ -48,7 +46,9 @@ int16_t Corvane::SendMime() {
     const FieldList recipients = EnvelopeRecipients(mimeObj_->Too());
     for (const std::u16string& recipient : recipients)
       if (RefuseLineBreak(u"To", recipient) || !dialogue_.Ask(u"RCPT TO: " + recipient, u"250")) return false;
-    return dialogue_.Ask(u"DATA", u"354") && SendBody(message);
+    if (!dialogue_.Ask(u"DATA", u"354")) return false;
+    message.Write([this](std::u16string_view piece) { return SendBody(piece); });
+    return dialogue_.Ask(u".", u"250").has_value();
   }();
   // Each composed message is sent at most once, whatever the server said.
   mimeObj_->Clear();

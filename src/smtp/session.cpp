@@ -128,16 +128,16 @@ bool Corvane::Send(std::u16string& Recipient, std::u16string& Subject, std::u16s
   dialogue_.Say(u"DATA" + dialogue_.LineEnd(), false);
   dialogue_.Say(u"Subject: " + (SendsUtf8() ? HeaderWords(Subject, 9) : Subject) + dialogue_.LineEnd(), false);
   if (!dialogue_.Await(u"354")) return false;
-  return SendBody(SendsUtf8() ? Utf8Mail(mail) : mail);
+  SendBody(SendsUtf8() ? Utf8Mail(mail) : mail);
+  return dialogue_.Ask(u".", u"250").has_value();
 }
 
-bool Corvane::SendBody(const std::u16string& body) {
+bool Corvane::SendBody(std::u16string_view body) {
   const std::u16string& lineEnd = dialogue_.LineEnd();
   std::u16string line;
-  size_t start = 0;
-  for (;;) {
+  for (size_t start = 0;;) {
     const size_t end = std::min(body.find(lineEnd, start), body.size());
-    const std::u16string_view text(body.data() + start, end - start);
+    const std::u16string_view text = body.substr(start, end - start);
     // A dot at the start of a line is doubled, and so is one behind a bare CR or
     // LF: a server that takes either for a line end never sees a lone ".".
     line.clear();
@@ -150,10 +150,10 @@ bool Corvane::SendBody(const std::u16string& body) {
     }
     line.append(text.substr(copied)).append(lineEnd);
     dialogue_.Say(line, true);
-    if (end == body.size()) break;
+    if (ws_->State() != Socket::kConnected) return false;
+    if (end == body.size()) return true;
     start = end + lineEnd.size();
   }
-  return dialogue_.Ask(u".", u"250").has_value();
 }
 
 bool Corvane::RefuseLineBreak(std::u16string_view what, std::u16string_view value, bool secret) {

@@ -59,20 +59,5 @@ TEST(EncodeBase64, EveryWayInGivesTheKnownTextIn76CharacterLines) {
   }
 }
 
-// The text encoder converts a block of whole lines at a time: around its edges it
-// must give what the byte encoder gives for the whole.
-TEST(EncodeBase64, TextEncoderJoinsItsBlocks) {
-  constexpr size_t kBlock = 57 * 256;
-  for (const size_t size : {kBlock - 1, kBlock, kBlock + 1, 3 * kBlock + 2}) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 37 % 256);
-    const std::u16string text(bytes.begin(), bytes.end());
-    const size_t length = Base64Length(size);
-    EXPECT_EQ(Written<char16_t>(length, [&](char16_t* out) { EncodeBase64Text(text, out); }),
-              Written<char>(length, [&](char* out) { EncodeBase64Bytes(bytes.data(), size, out); }))
-        << size;
-  }
-}
-
 }  // namespace
 }  // namespace corvane

@@ -36,22 +36,33 @@ std::u16string Part(std::u16string_view type, std::u16string_view encoding, std:
 }
 std::u16string TextPart(std::u16string_view body) { return Part(Mime::kDefaultTextType, u"8bit", body); }
 
+// The message as SendMime sends it: its pieces, taken before `m` changed, joined.
+std::u16string Sent(Mime m, bool utf8) {
+  const Mime::Outgoing message(m, utf8);
+  std::u16string text;
+  m.ContentAdd(1, u"changed"), m.Clear();
+  EXPECT_TRUE(message.Write([&](auto piece) { return text.append(text.empty() ? u"" : u"\r\n").append(piece), true; }));
+  return text;
+}
+
 void FillWorkedExample(Mime& m) {
   m.Too(u"Ops"), m.From(u"Dev"), m.Subject(u"Hi"), m.Notification(u"Dev");
   m.ContentAdd(1, u"Hello"), m.ContentAdd(2, u"abc");
   m.ContentEncoding(2, u"base64"), m.ContentType(2, u"application/octet-stream");
 }
 
-// Each row composes a message; a row with `refused` expects GenerateMime to refuse
-// it with that text, leaving its argument as it was.
+// Each row composes a message, generated and sent alike; a row with `refused` expects
+// GenerateMime to refuse it with that text, leaving its argument as it was.
 TEST(GenerateMime, MessageOfEachComposition) {
   std::u16string data;  // a file's bytes, one character per byte, NUL and bytes above 127 included
-  for (int i = 0; i < 200; ++i) data += static_cast<char16_t>((i * 37) % 256);
-  std::u16string base64, bodyOnly;
+  // It, the clefs and the 8-bit text are long enough to be sent in pieces.
+  std::u16string base64, bodyOnly, clefs, clefsUtf8, eightBit, empty(kEmptyMessage);
+  for (int i = 0; i < 100000; ++i) data += static_cast<char16_t>((i * 37) % 256);
+  for (int i = 0; i < 20000; ++i) clefs += u"\U0001D11E", clefsUtf8 += u"\u00F0\u009D\u0084\u009E";
+  for (int i = 0; i < 4000; ++i) eightBit += u"l\r\n.\r\n..d\n\0\u20AC\u00E9\r\n--ABCDEFGHIJKLMNOP--\r\n"s;
   EncodeBase64(data, base64);
   const std::u16string_view encodings[] = {u"Base64", u"7bit", u"quoted-printable", u"8BIT", u"", u"base64 "};
   for (std::u16string_view e : encodings) bodyOnly += Part(Mime::kDefaultTextType, e, u"");
-  const std::u16string eightBit = u"l\r\n.\r\n..d\n\0\u20AC\u00E9\r\n--ABCDEFGHIJKLMNOP--\r\n"s, empty(kEmptyMessage);
   // The header of a message with empty To, From and Subject and no notification.
   const std::u16string head(kEmptyMessage.substr(0, kEmptyMessage.size() - kClosing.size())), gap(Part(u"", u"", u"")),
       end(kClosing), worked(kWorkedExample.substr(0, kWorkedExample.size() - kClosing.size()));
@@ -124,7 +135,8 @@ TEST(GenerateMime, MessageOfEachComposition) {
       {"utf8",
        [&](Mime& m) {
          m.Too(u"J\u00F6rg <j@x>, Dev <d@x>"), m.From(u"Dev <d@x>"), m.Subject(u"Gr\u00FC\u00DFe \u20AC");
-         m.ContentAdd(1, u"\u00E9\u20AC\U0001D11E\r\n.x"), m.ContentAdd(2, data), m.ContentEncoding(2, u"base64");
+         m.ContentAdd(1, u"\u00E9" + clefs + u"\u20AC\U0001D11E\r\n.x"), m.ContentAdd(2, data);
+         m.ContentEncoding(2, u"base64");
          m.ContentType(2, u"application/octet-stream; name=\"\u20AC.bin\"; Filename=\u00E9");
          m.ContentType(3, u"TEXT/html; Charset=\"ISO-8859-1\""), m.ContentAdd(3, u"\u00FC");
          m.ContentType(5, u"text/x"), m.ContentAdd(5, u"\u00E9"), m.ContentEncoding(5, u"base64");
@@ -133,7 +145,7 @@ TEST(GenerateMime, MessageOfEachComposition) {
        u"To: =?UTF-8?B?SsO2cmc=?= <j@x>, Dev <d@x>\r\nFrom: Dev <d@x>\r\nSubject: =?UTF-8?B?R3LDvMOfZSDigqw=?=\r\n" +
            head.substr(25) +
            Part(u"text/plain; charset=UTF-8; format=flowed", u"8bit",
-                u"\u00C3\u00A9\u00E2\u0082\u00AC\u00F0\u009D\u0084\u009E\r\n.x") +
+                u"\u00C3\u00A9" + clefsUtf8 + u"\u00E2\u0082\u00AC\u00F0\u009D\u0084\u009E\r\n.x") +
            Part(u"application/octet-stream;\r\n name*=UTF-8''%E2%82%AC.bin;\r\n Filename*=UTF-8''%C3%A9", u"base64", base64) +
            Part(u"TEXT/html; Charset=UTF-8", u"8bit", u"\u00C3\u00BC") + gap +
            Part(u"text/x; charset=UTF-8", u"base64", u"w6k=") + end,
@@ -142,15 +154,15 @@ TEST(GenerateMime, MessageOfEachComposition) {
     SCOPED_TRACE(r.name);
     Mime mime;
     r.fill(mime);
-    std::u16string text = u"kept", again;
+    std::u16string text = u"kept", sent;
     const Raised raised = RaisedBy([&] {
       EXPECT_EQ(mime.GenerateMime(text, r.utf8), -1);
-      mime.GenerateMime(again, r.utf8);
+      sent = Sent(mime, r.utf8);
     });
     const Raised refused = std::pair{ErrorNumber::InvalidArgument, r.refused};
     EXPECT_EQ(raised, r.refused.empty() ? Raised() : refused);
     EXPECT_EQ(text, r.message);
-    EXPECT_EQ(again, raised ? u"" : text);  // generated twice alike
+    EXPECT_EQ(sent, raised ? u"" : text);
     EXPECT_EQ(mime.ContentCount(), r.count);
   }
 }
@@ -160,12 +172,15 @@ TEST(GenerateMime, MessageOfEachComposition) {
 TEST(GenerateMime, Utf8TextAsBase64WhereTheHostCantCarryItsBytes) {
   testing_support::WindowsLikeHostCharset lossy(true);
   Mime m;
-  m.ContentAdd(1, u"\u00E9"), m.ContentAdd(2, u"a"), m.ContentAdd(3, u"\u00E9"), m.ContentType(3, u"a/b");
-  std::u16string text;
+  const std::u16string longText = u"a" + std::u16string(40000, u'\u00E9');  // in pieces of odd byte counts
+  m.ContentAdd(1, longText), m.ContentAdd(2, u"a"), m.ContentAdd(3, u"\u00E9"), m.ContentType(3, u"a/b");
+  std::u16string text, base64;
+  AppendBase64(Utf8(longText), base64);
   m.GenerateMime(text, true);
   const std::u16string type = u"text/plain; charset=UTF-8; format=flowed";
-  EXPECT_EQ(text.substr(text.find(u"--")), Part(type, u"base64", u"w6k=") + Part(type, u"8bit", u"a") +
+  EXPECT_EQ(text.substr(text.find(u"--")), Part(type, u"base64", base64) + Part(type, u"8bit", u"a") +
                                                Part(u"a/b", u"8bit", u"\u00E9") + std::u16string(kClosing));
+  EXPECT_EQ(Sent(m, true), text);
 }
 
 TEST(MimeParts, GetsGiveWhatWasPutAndOnlyPutsGrowTheTable) {
