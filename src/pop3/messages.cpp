@@ -91,11 +91,13 @@ void Corvane::ReadMessage(const std::u16string& command, bool reportRefusal, Ans
     return;
   }
   Trace(u"RUNNING RETRIEVE LOOP");
-  // Storage for the announced size (with room for the status line and some
-  // stuffed dots) is taken once, not grown and copied as the message arrives.
+  // Storage for the announced size (with room for the status line, some stuffed
+  // dots and the terminator) is taken once, not grown and copied as the message arrives.
   if (const size_t announced = AnnouncedSize(first)) {
     try {
-      const size_t room = std::min(announced + announced / 1024 + first.size() + 64, Dialogue::kLongestReceived);
+      const size_t status = first.find(u'\n') + 1;
+      const size_t room =
+          std::min(std::max(first.size(), status + announced + announced / 1024 + 64), Dialogue::kLongestReceived);
       message.Reserve(room);
       host_.PreparingLargeStorage(message.Data(), room * sizeof(char16_t));
     } catch (const std::bad_alloc&) {

@@ -65,6 +65,10 @@ class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
   // since it last acted.
   void pumpBegins() { ++pumps_; }
   uint64_t pumps() const { return pumps_; }
+  // Counts the receipts of data on the thread's sockets: a pump delivers at most
+  // one, so the control sees what came before the next is taken.
+  void received() { ++receipts_; }
+  uint64_t receipts() const { return receipts_; }
 
  private:
   MessageWindow();
@@ -76,6 +80,7 @@ class MessageWindow : public std::enable_shared_from_this<MessageWindow> {
   std::deque<std::pair<UINT, LPARAM>> deferred_;
   UINT next_ = WM_APP;
   uint64_t pumps_ = 0;
+  uint64_t receipts_ = 0;
 };
 
 }  // namespace corvane::win

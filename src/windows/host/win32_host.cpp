@@ -85,7 +85,13 @@ void Win32Host::Pump() {
   if (deferred && now - lastLook_ < kLookMilliseconds) return;
   lastLook_ = now;
   MSG msg;
-  for (int n = 0; n < kMostMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+  // One receipt of data per pass, as a fast sender's notifications queue up:
+  // the control looks at each piece before the next is read, and never finds a
+  // whole message piled up in one pass.
+  const uint64_t receipts = window_->receipts();
+  for (int n = 0; n < kMostMessagesPerPump && window_->receipts() == receipts &&
+                  PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+       ++n) {
     if (msg.message == WM_QUIT) {
       quitCode_ = static_cast<int>(msg.wParam);  // see Call
       continue;

@@ -341,6 +341,7 @@ void WinsockSocket::accept(std::string_view bytes) {
   }
   if (received_.size() > before) {
     sendQueue_.Arrived(window_->pumps());
+    window_->received();
     if (!raise([&] { events_.DataArrival(static_cast<int32_t>(received_.size())); })) return;
   }
   if (closedByPeer) peerClosed();
