@@ -13,23 +13,11 @@ namespace corvane::win {
 
 namespace {
 
-// The function a call reaches: the same choice as the system's Invoke makes.
+// A function's description, released with it.
 class FunctionDescription {
  public:
-  FunctionDescription(ITypeInfo* info, DISPID member, WORD flags) : info_(info) {
-    TYPEATTR* attributes = nullptr;
-    if (FAILED(info->GetTypeAttr(&attributes))) return;
-    const UINT functions = attributes->cFuncs;
-    info->ReleaseTypeAttr(attributes);
-    for (UINT i = 0; i < functions; ++i) {
-      FUNCDESC* candidate = nullptr;
-      if (FAILED(info->GetFuncDesc(i, &candidate))) continue;
-      if (candidate->memid == member && (candidate->invkind & flags)) {
-        description_ = candidate;
-        return;
-      }
-      info->ReleaseFuncDesc(candidate);
-    }
+  FunctionDescription(ITypeInfo* info, std::optional<UINT> index) : info_(info) {
+    if (index && FAILED(info->GetFuncDesc(*index, &description_))) description_ = nullptr;
   }
   ~FunctionDescription() {
     if (description_) info_->ReleaseFuncDesc(description_);
@@ -128,6 +116,67 @@ int parameterIndex(const DISPPARAMS& params, UINT k, const FUNCDESC& function) {
   return returned ? -1 : index;
 }
 
+// A member whose last parameter hands a string back, called as it is passed:
+// every other argument a typed reference, none named.
+bool returnsString(const FUNCDESC& function, const DISPPARAMS& params, const std::vector<VARIANT>& passed) {
+  if (params.cNamedArgs != 0 || function.cParams != static_cast<SHORT>(params.cArgs + 1)) return false;
+  const ELEMDESC& last = function.lprgelemdescParam[params.cArgs];
+  if (!(last.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) || last.tdesc.vt != VT_PTR || last.tdesc.lptdesc->vt != VT_BSTR)
+    return false;
+  for (UINT index = 0; index < params.cArgs; ++index) {
+    const TYPEDESC& declared = function.lprgelemdescParam[index].tdesc;
+    if (declared.vt != VT_PTR || V_VT(&passed[params.cArgs - 1 - index]) != (VT_BYREF | declared.lptdesc->vt))
+      return false;
+  }
+  return true;
+}
+
+// Calls such a member through the vtable, its string going straight into
+// `result`: the system's Invoke would hand over a copy of it, which for a long
+// message is as much again. A failure is reported as the system's Invoke reports
+// it: DISP_E_EXCEPTION, with the member's error information in `exception`.
+HRESULT callReturningString(void* object, const FUNCDESC& function, std::vector<VARIANT>& passed, VARIANT* result,
+                            EXCEPINFO* exception) {
+  const UINT count = static_cast<UINT>(function.cParams);
+  BSTR text = nullptr;
+  VARIANT returned;
+  V_VT(&returned) = VT_BYREF | VT_BSTR;
+  V_BSTRREF(&returned) = &text;
+  std::vector<VARTYPE> types(count);
+  std::vector<VARIANTARG*> arguments(count);
+  for (UINT index = 0; index + 1 < count; ++index) arguments[index] = &passed[count - 2 - index];
+  arguments[count - 1] = &returned;
+  for (UINT index = 0; index < count; ++index) types[index] = V_VT(arguments[index]);
+  VARIANT status;
+  VariantInit(&status);
+  const HRESULT hr =
+      DispCallFunc(object, function.oVft, function.callconv, VT_ERROR, count, types.data(), arguments.data(), &status);
+  if (FAILED(hr)) return hr;
+  if (FAILED(V_ERROR(&status))) {
+    SysFreeString(text);
+    if (exception) {
+      *exception = {};
+      exception->scode = V_ERROR(&status);
+      IErrorInfo* error = nullptr;
+      if (GetErrorInfo(0, &error) == S_OK && error) {
+        error->GetSource(&exception->bstrSource);
+        error->GetDescription(&exception->bstrDescription);
+        error->GetHelpFile(&exception->bstrHelpFile);
+        error->GetHelpContext(&exception->dwHelpContext);
+        error->Release();
+      }
+    }
+    return DISP_E_EXCEPTION;
+  }
+  if (result) {
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = text;
+  } else {
+    SysFreeString(text);
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 TypeInfoDispatch::TypeInfoDispatch(REFIID dualInterface) {
@@ -137,6 +186,22 @@ TypeInfoDispatch::TypeInfoDispatch(REFIID dualInterface) {
   HREFTYPE vtableView = 0;
   check(dispatchView_->GetRefTypeOfImplType(-1, &vtableView));
   check(dispatchView_->GetRefTypeInfo(vtableView, &interfaceView_));
+  TYPEATTR* attributes = nullptr;
+  check(interfaceView_->GetTypeAttr(&attributes));
+  const UINT functions = attributes->cFuncs;
+  interfaceView_->ReleaseTypeAttr(attributes);
+  for (UINT i = 0; i < functions; ++i) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(interfaceView_->GetFuncDesc(i, &function))) continue;
+    functions_.push_back({function->memid, function->invkind, i});
+    interfaceView_->ReleaseFuncDesc(function);
+  }
+}
+
+std::optional<UINT> TypeInfoDispatch::functionOf(DISPID member, WORD flags) const {
+  for (const Function& function : functions_)
+    if (function.member == member && (function.kinds & flags)) return function.index;
+  return std::nullopt;
 }
 
 HRESULT TypeInfoDispatch::getTypeInfoCount(UINT* count) const {
@@ -164,7 +229,7 @@ HRESULT TypeInfoDispatch::invoke(void* object, DISPID member, REFIID riid, WORD 
       params->cNamedArgs > params->cArgs)
     return E_INVALIDARG;
   ITypeInfo* info = interfaceView_.Get();
-  const FunctionDescription function(info, member, flags);
+  const FunctionDescription function(info, functionOf(member, flags));
   if (!function) return DispInvoke(object, info, member, flags, params, result, exception, argError);
   try {
     std::vector<VARIANT> passed(params->rgvarg, params->rgvarg + params->cArgs);
@@ -179,7 +244,9 @@ HRESULT TypeInfoDispatch::invoke(void* object, DISPID member, REFIID riid, WORD 
       }
     }
     DISPPARAMS call{passed.data(), params->rgdispidNamedArgs, params->cArgs, params->cNamedArgs};
-    const HRESULT hr = DispInvoke(object, info, member, flags, &call, result, exception, argError);
+    const HRESULT hr = returnsString(*function, *params, passed)
+                           ? callReturningString(object, *function, passed, result, exception)
+                           : DispInvoke(object, info, member, flags, &call, result, exception, argError);
     if (SUCCEEDED(hr)) {
       for (Argument& argument : arguments) argument.writeBack();
     }

@@ -10,6 +10,9 @@
 #include <oaidl.h>
 #include <wrl/client.h>
 
+#include <optional>
+#include <vector>
+
 namespace corvane::win {
 
 class TypeInfoDispatch {
@@ -28,6 +31,16 @@ class TypeInfoDispatch {
  private:
   Microsoft::WRL::ComPtr<ITypeInfo> dispatchView_;   // what IDispatch::GetTypeInfo hands out
   Microsoft::WRL::ComPtr<ITypeInfo> interfaceView_;  // the vtable that DispInvoke calls through
+  // The interface's functions, looked up once: reading the type information at
+  // every call copies each function's description, and a call is looked up often.
+  struct Function {
+    MEMBERID member;
+    INVOKEKIND kinds;
+    UINT index;
+  };
+  std::vector<Function> functions_;
+  // The function a call reaches: the same choice as the system's Invoke makes.
+  std::optional<UINT> functionOf(DISPID member, WORD flags) const;
 };
 
 }  // namespace corvane::win
