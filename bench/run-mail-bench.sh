@@ -2,7 +2,8 @@
 # The mail benchmarks: the control natively (POSIX host, bench/mail_bench.cpp) and
 # through the OCX under Wine (bench/ocx_mail_bench.cpp), beside curl, against the
 # real servers of scripts/mail-servers.sh on 127.0.0.1. Builds what it needs, prints
-# tables (Retrieve, 2,000 small Retrieves in one session, Send, 2,000 small Sends,
+# tables (Retrieve, with the server's own pace beside it, 2,000 small Retrieves in one
+# session, Send, 2,000 small Sends,
 # SendMime) with the median of several runs, and stops
 # the servers and Wine however it ends. Besides the tables, every figure once more as
 # "figure NAME=VALUE" (seconds or ratios), the main ratios last.
