@@ -49,8 +49,9 @@ void BstrAnswer::Cut(size_t characters) {
 
 BSTR BstrAnswer::Release() {
   if (!bstr_) return toBstr({});
-  // Cut to its length in place: reallocated with no text to copy, a BSTR keeps its own.
-  if (size_ != capacity_ && !SysReAllocStringLen(&bstr_, nullptr, static_cast<UINT>(size_))) throw std::bad_alloc();
+  // Cut to its length, the string its own source: copied before the old one is
+  // freed, as documented, or kept where it is by a reallocation in place.
+  if (size_ != capacity_ && !SysReAllocStringLen(&bstr_, bstr_, static_cast<UINT>(size_))) throw std::bad_alloc();
   capacity_ = size_ = 0;
   return std::exchange(bstr_, nullptr);
 }
